@@ -1,0 +1,147 @@
+#pragma once
+// The TNEF decoder: stream framing, the attribute catalogue and its value
+// formatters, the attribute handlers and the MAPI property walk.
+//
+// Decoding state is process-wide, as in any single-shot command-line tool: the
+// option flags, three scratch buffers for formatted values, the attachment file
+// name and the compressed-RTF counter. resetDecoderState() puts it back to its
+// start-up values for programs that decode more than one stream per process.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "wendrel/bytes.h"
+
+namespace wendrel {
+
+// ---- Options (set before decoding, read-only afterwards) ----
+extern int verbose;    // -v: a header block per record, a line per MAPI property
+extern int saveFiles;  // -s: write attachments and compressed-RTF bodies to files
+
+// ---- Scratch buffers: each formatter returns a view of its own buffer, valid
+// until that formatter runs again. Texts are NUL-terminated as well. ----
+inline constexpr std::size_t kScratchSize = 256;
+inline constexpr std::size_t kMaxText = kScratchSize - 1;
+extern char stringScratch[kScratchSize];
+extern char dateText[kScratchSize];
+extern char statusText[kScratchSize];
+
+// The name that attachment data is saved under: "default.dat" until the first
+// attachment title, then the latest title seen.
+extern char attachmentFileName[kScratchSize];
+// Numbers the compressed-RTF bodies met in this process, from 0.
+extern int rtfFileCounter;
+
+void resetDecoderState();
+
+// ---- Stream layout ----
+inline constexpr std::uint32_t kTnefSignature = 0x223E9F78;
+inline constexpr std::size_t kStreamHeaderSize = 6;
+// level (1) + attribute ID (4) + length (4) + value + checksum (2)
+inline constexpr std::size_t kRecordOverhead = 11;
+inline constexpr std::size_t kRecordValueOffset = 9;
+
+struct StreamHeader {
+  std::uint32_t signature;
+  std::uint16_t attachKey;
+};
+
+struct AttributeRecord {
+  std::uint8_t level;  // 1: message, anything else: attachment
+  std::uint32_t attributeId;
+  std::uint32_t length;
+  ByteView value;
+  std::uint16_t checksum;
+};
+
+// Seven little-endian words; hour, minute and second are never shown.
+struct TnefDate {
+  std::uint16_t year, month, day, hour, minute, second, dayOfWeek;
+};
+inline constexpr std::size_t kTnefDateSize = 14;
+
+// ---- Attribute type codes (upper 16 bits of an attribute ID) ----
+inline constexpr std::uint16_t atpTriples = 0;
+inline constexpr std::uint16_t atpString = 1;
+inline constexpr std::uint16_t atpText = 2;
+inline constexpr std::uint16_t atpDate = 3;
+inline constexpr std::uint16_t atpShort = 4;
+inline constexpr std::uint16_t atpLong = 5;
+inline constexpr std::uint16_t atpByte = 6;
+inline constexpr std::uint16_t atpWord = 7;
+inline constexpr std::uint16_t atpDword = 8;
+
+// ---- Attribute IDs ----
+inline constexpr std::uint32_t attNull = 0x00000000;
+inline constexpr std::uint32_t attFrom = 0x00008000;
+inline constexpr std::uint32_t attSubject = 0x00018004;
+inline constexpr std::uint32_t attMessageID = 0x00018009;
+inline constexpr std::uint32_t attParentID = 0x0001800A;
+inline constexpr std::uint32_t attConversationID = 0x0001800B;
+inline constexpr std::uint32_t attAttachTitle = 0x00018010;
+inline constexpr std::uint32_t attBody = 0x0002800C;
+inline constexpr std::uint32_t attDateStart = 0x00030006;
+inline constexpr std::uint32_t attDateEnd = 0x00030007;
+inline constexpr std::uint32_t attDateSent = 0x00038005;
+inline constexpr std::uint32_t attDateRecd = 0x00038006;
+inline constexpr std::uint32_t attAttachCreateDate = 0x00038012;
+inline constexpr std::uint32_t attAttachModifyDate = 0x00038013;
+inline constexpr std::uint32_t attDateModified = 0x00038020;
+inline constexpr std::uint32_t attRequestRes = 0x00040009;
+inline constexpr std::uint32_t attPriority = 0x0004800D;
+inline constexpr std::uint32_t attAidOwner = 0x00050008;
+inline constexpr std::uint32_t attOwner = 0x00060000;
+inline constexpr std::uint32_t attSentFor = 0x00060001;
+inline constexpr std::uint32_t attDelegate = 0x00060002;
+inline constexpr std::uint32_t attMessageStatus = 0x00068007;
+inline constexpr std::uint32_t attAttachData = 0x0006800F;
+inline constexpr std::uint32_t attAttachMetaFile = 0x00068011;
+inline constexpr std::uint32_t attAttachTransportFilename = 0x00069001;
+inline constexpr std::uint32_t attAttachRenddata = 0x00069002;
+inline constexpr std::uint32_t attMAPIProps = 0x00069003;
+inline constexpr std::uint32_t attRecipTable = 0x00069004;
+inline constexpr std::uint32_t attAttachment = 0x00069005;
+inline constexpr std::uint32_t attOemCodepage = 0x00069007;
+inline constexpr std::uint32_t attOriginalMessageClass = 0x00070006;
+inline constexpr std::uint32_t attMessageClass = 0x00078008;
+inline constexpr std::uint32_t attTnefVersion = 0x00089006;
+
+constexpr std::uint16_t attributeType(std::uint32_t attributeId) {
+  return static_cast<std::uint16_t>(attributeId >> 16);
+}
+
+// ---- Stream walk ----
+// Prints the signature verdict and attach key, then every record that lies
+// wholly inside the buffer. Always returns 0.
+int decodeStream(std::span<const std::uint8_t> stream);
+// Prints the verbose header of one whole record (the view spans exactly the
+// record) and dispatches it; returns the bytes the record occupies.
+std::int64_t handleAttribute(ByteView record);
+
+// ---- Catalogue and formatters ----
+std::uint32_t readDword(ByteView bytes, std::size_t offset = 0);
+std::uint16_t readWord(ByteView bytes, std::size_t offset = 0);
+std::string_view attributeName(std::uint32_t attributeId);
+std::string_view attributeTypeName(std::uint16_t typeCode);
+TnefDate readTnefDate(ByteView value);
+std::string_view formatDate(ByteView value);
+std::string_view priorityLabel(std::uint16_t priority);
+std::string_view messageStatusText(std::uint8_t flags);
+std::string_view copyStringValue(ByteView value);
+
+// ---- Attribute handlers ----
+void dispatchAttribute(std::uint32_t attributeId, ByteView value);
+int printGenericAttribute(std::uint32_t attributeId, ByteView value);
+// The part of name after its last '/' or '\'; saved files never leave the
+// current directory.
+std::string_view confinedFileName(std::string_view name);
+// Writes data to the confined form of name; 0 on success, -1 on any failure
+// (reported on standard error).
+int saveToFile(std::string_view name, ByteView data);
+
+// ---- MAPI property list ----
+void dumpMapiProperties(ByteView value);
+std::string_view mapiTypeName(std::uint16_t type);
+
+}  // namespace wendrel

@@ -1,0 +1,29 @@
+// wendrel: prints a readable account of a TNEF stream (winmail.dat), with an
+// optional hex dump, per-record headers and saving of attachments.
+
+#include <cstdlib>
+
+#include "wendrel/cli.h"
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+int main(int argc, char** argv) {
+  using namespace wendrel;
+  cli::Arguments arguments = cli::scanArguments(argc, argv);
+  switch (arguments.outcome) {
+    case cli::Outcome::wrongCount: cli::printUsage(argv[0]); return -1;
+    case cli::Outcome::help: cli::printUsage(argv[0]); return 0;
+    case cli::Outcome::decode: break;
+  }
+  verbose = arguments.verbose;
+  saveFiles = arguments.saveFiles;
+
+  auto stream = cli::loadStream(arguments.fileName);
+  if (!stream) {
+    cli::printUsage(argv[0]);
+    return -1;
+  }
+  if (arguments.dumpHex) cli::writeHexDump(*stream);
+  decodeStream(*stream);
+  return out::finishOutput() ? 0 : -1;
+}

@@ -1,0 +1,154 @@
+// The vocabulary of the stream (attribute and type names) and the formatters
+// that turn raw values into text.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "wendrel/tnef.h"
+
+namespace wendrel {
+
+char stringScratch[kScratchSize];
+char dateText[kScratchSize];
+char statusText[kScratchSize];
+
+namespace {
+
+struct NamedAttribute {
+  std::uint32_t id;
+  std::string_view name;
+};
+
+// Sorted by ID for the binary search in attributeName().
+constexpr std::array<NamedAttribute, 33> kAttributeNames{{
+    {attNull, "attNull"},
+    {attFrom, "attFrom"},
+    {attSubject, "attSubject"},
+    {attMessageID, "attMessageID"},
+    {attParentID, "attParentID"},
+    {attConversationID, "attConversationID"},
+    {attAttachTitle, "attAttachTitle"},
+    {attBody, "attBody"},
+    {attDateStart, "attDateStart"},
+    {attDateEnd, "attDateEnd"},
+    {attDateSent, "attDateSent"},
+    {attDateRecd, "attDateRecd"},
+    {attAttachCreateDate, "attAttachCreateDate"},
+    {attAttachModifyDate, "attAttachModifyDate"},
+    {attDateModified, "attDateModified"},
+    {attRequestRes, "attRequestRes"},
+    {attPriority, "attPriority"},
+    {attAidOwner, "attAidOwner"},
+    {attOwner, "attOwner"},
+    {attSentFor, "attSentFor"},
+    {attDelegate, "attDelegate"},
+    {attMessageStatus, "attMessageStatus"},
+    {attAttachData, "attAttachData"},
+    {attAttachMetaFile, "attAttachMetaFile"},
+    {attAttachTransportFilename, "attAttachTransportFilename"},
+    {attAttachRenddata, "attAttachRenddata"},
+    {attMAPIProps, "attMAPIProps"},
+    {attRecipTable, "attRecipTable"},
+    {attAttachment, "attAttachment"},
+    {attOemCodepage, "attOemCodepage"},
+    {attOriginalMessageClass, "attOriginalMessageClass"},
+    {attMessageClass, "attMessageClass"},
+    {attTnefVersion, "attTnefVersion"},
+}};
+static_assert(std::ranges::is_sorted(kAttributeNames, {}, &NamedAttribute::id));
+
+constexpr std::array<std::string_view, 9> kTypeNames{
+    "atpTriples", "atpString", "atpText", "atpDate", "atpShort",
+    "atpLong",    "atpByte",   "atpWord", "atpDword"};
+
+constexpr std::array<std::string_view, 7> kDayNames{
+    "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+
+constexpr std::array<std::string_view, 3> kPriorityLabels{"(High)", "(Normal)", "(Low)"};
+
+struct StatusWord {
+  std::uint8_t mask;
+  std::string_view word;
+};
+constexpr std::array<StatusWord, 5> kStatusWords{{
+    {0x01, "Modified"}, {0x02, "Local"}, {0x04, "Submitted"}, {0x20, "Read"}, {0x80, "HasAttach"}}};
+
+// Appends text at p; the callers' texts are bounded well below the buffers.
+char* append(char* p, std::string_view text) {
+  std::memcpy(p, text.data(), text.size());
+  return p + text.size();
+}
+
+char* appendNumber(char* p, unsigned value) { return std::to_chars(p, p + 10, value).ptr; }
+
+}  // namespace
+
+std::uint32_t readDword(ByteView bytes, std::size_t offset) { return bytes.dword(offset); }
+
+std::uint16_t readWord(ByteView bytes, std::size_t offset) { return bytes.word(offset); }
+
+std::string_view attributeName(std::uint32_t attributeId) {
+  auto it = std::ranges::lower_bound(kAttributeNames, attributeId, {}, &NamedAttribute::id);
+  return it != kAttributeNames.end() && it->id == attributeId ? it->name : "Unknown";
+}
+
+std::string_view attributeTypeName(std::uint16_t typeCode) {
+  return typeCode < kTypeNames.size() ? kTypeNames[typeCode] : "unknown";
+}
+
+TnefDate readTnefDate(ByteView value) {
+  auto field = [&](int index) { return value.word(2 * static_cast<std::size_t>(index)); };
+  return {field(0), field(1), field(2), field(3), field(4), field(5), field(6)};
+}
+
+// "Saturday, 3/14/1998 " (month/day/year, a trailing blank). The weekday is the
+// one stored in the stream; a value outside 0..6 is shown as "Unknown".
+std::string_view formatDate(ByteView value) {
+  TnefDate date = readTnefDate(value);
+  char* p = dateText;
+  p = append(p, date.dayOfWeek < kDayNames.size() ? kDayNames[date.dayOfWeek] : "Unknown");
+  p = append(p, ", ");
+  p = appendNumber(p, date.month);
+  *p++ = '/';
+  p = appendNumber(p, date.day);
+  *p++ = '/';
+  p = appendNumber(p, date.year);
+  *p++ = ' ';
+  *p = '\0';
+  return {dateText, static_cast<std::size_t>(p - dateText)};
+}
+
+std::string_view priorityLabel(std::uint16_t priority) {
+  auto index = static_cast<std::uint16_t>(priority - 1);
+  return index < kPriorityLabels.size() ? kPriorityLabels[index] : "";
+}
+
+std::string_view messageStatusText(std::uint8_t flags) {
+  char* p = statusText;
+  for (const StatusWord& status : kStatusWords) {
+    if ((flags & status.mask) != 0) {
+      p = append(p, status.word);
+      *p++ = ' ';
+    }
+  }
+  *p = '\0';
+  return {statusText, static_cast<std::size_t>(p - statusText)};
+}
+
+// At most 255 bytes of the value, up to its first NUL; never reads past the view.
+std::string_view copyStringValue(ByteView value) {
+  std::size_t limit = std::min(value.size(), kMaxText);
+  std::size_t length = limit;
+  if (limit != 0) {
+    if (const void* nul = std::memchr(value.data(), '\0', limit)) {
+      length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - value.data());
+    }
+    std::memcpy(stringScratch, value.data(), length);
+  }
+  std::memset(stringScratch + length, 0, limit - length + 1);
+  return {stringScratch, length};
+}
+
+}  // namespace wendrel

@@ -1,0 +1,96 @@
+// Stream framing: the 6-byte header, then attribute records back to back until
+// the end of the buffer. Only records that lie wholly inside the buffer are
+// handled, so nothing downstream can read past it.
+
+#include <cstring>
+
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel {
+
+int verbose = 0;
+int saveFiles = 0;
+
+void resetDecoderState() {
+  std::memcpy(attachmentFileName, "default.dat", sizeof "default.dat");
+  rtfFileCounter = 0;
+}
+
+namespace {
+
+StreamHeader readStreamHeader(ByteView stream) { return {stream.dword(0), stream.word(4)}; }
+
+AttributeRecord readRecord(ByteView record) {
+  std::uint32_t length = record.dword(5);
+  return {record.byte(0), record.dword(1), length, record.sub(kRecordValueOffset, length),
+          record.word(kRecordValueOffset + std::size_t{length})};
+}
+
+void printSignatureVerdict(std::uint32_t signature) {
+  if (signature == kTnefSignature) {
+    out::text("Good TNEF Signature\n");
+    return;
+  }
+  out::text("Bad TNEF Signature, Expecting: ");
+  out::hex(kTnefSignature);
+  out::text("  Got: ");
+  out::hex(signature);
+  out::ch('\n');
+}
+
+void printRecordHeader(const AttributeRecord& record) {
+  out::text("Attribute: ");
+  out::text(attributeName(record.attributeId));
+  out::text(", (");
+  out::hexPadded(record.attributeId, 8);
+  out::text(")\n");
+  out::text(record.level == 1 ? "\tComponent:\tMessage\n" : "\tComponent:\tAttachment\n");
+  out::text("\tType:\t\t");
+  out::text(attributeTypeName(attributeType(record.attributeId)));
+  out::text("\n\tSize:\t\t");
+  out::signedDecimal(static_cast<std::int32_t>(record.length));
+  out::text("\n\tChecksum:\t");
+  out::hexPadded(record.checksum, 4);
+  out::ch('\n');
+}
+
+// A record fits when its 11 bytes of framing and its whole value lie inside rest.
+bool recordFits(ByteView rest) {
+  return rest.size() >= kRecordOverhead && rest.dword(5) <= rest.size() - kRecordOverhead;
+}
+
+}  // namespace
+
+int decodeStream(std::span<const std::uint8_t> stream) {
+  ByteView bytes(stream);
+  if (bytes.size() < kStreamHeaderSize) {
+    out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
+    return 0;
+  }
+  StreamHeader header = readStreamHeader(bytes);
+  printSignatureVerdict(header.signature);
+  out::text("TNEF Attach Key: ");
+  out::hex(header.attachKey);
+  out::ch('\n');
+
+  std::size_t offset = kStreamHeaderSize;
+  while (offset < bytes.size()) {
+    ByteView rest = bytes.sub(offset);
+    if (!recordFits(rest)) {
+      out::error("Truncated attribute record at offset %lld\n", static_cast<long long>(offset));
+      break;
+    }
+    offset += static_cast<std::size_t>(handleAttribute(rest.sub(0, kRecordOverhead + rest.dword(5))));
+  }
+  return 0;
+}
+
+std::int64_t handleAttribute(ByteView record) {
+  AttributeRecord parsed = readRecord(record);
+  if (verbose) printRecordHeader(parsed);
+  dispatchAttribute(parsed.attributeId, parsed.value);
+  return std::int64_t{parsed.length} + static_cast<std::int64_t>(kRecordOverhead);
+}
+
+}  // namespace wendrel
