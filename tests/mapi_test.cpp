@@ -1,0 +1,249 @@
+// The MAPI property list inside attMAPIProps: counts, layouts, labels,
+// compressed-RTF bodies and lists that end before they should.
+
+#include <gtest/gtest.h>
+
+#include "process.h"
+
+namespace wendrel::test {
+namespace {
+
+constexpr std::uint32_t kMapiProps = 0x00069003;
+constexpr std::uint32_t kCompressedRtf = 0x10090102;
+const std::string kTruncated = "Truncated MAPI property list\n";
+
+std::string listed(const std::string& lines) { return kGoodHeader + ("MAPI Properties\n" + lines); }
+
+RunResult decodeList(const Bytes& list, const std::vector<std::string>& flags = {}) {
+  return decode(StreamBuilder().record(kMapiProps, list).bytes(), flags);
+}
+
+struct Case {
+  std::string name;
+  Bytes list;
+  std::string lines;    // after "MAPI Properties"
+  std::string err = "";
+};
+
+// The -v header block of the attMAPIProps record that carries list.
+std::string recordHeader(const Bytes& list) {
+  char checksum[8];
+  std::snprintf(checksum, sizeof checksum, "%04x", checksumOf(list));
+  return "Attribute: attMAPIProps, (00069003)\n\tComponent:\tMessage\n\tType:\t\tatpByte\n\tSize:\t\t" +
+         std::to_string(list.size()) + "\n\tChecksum:\t" + checksum + "\n";
+}
+
+void expectCases(const std::vector<Case>& cases, const std::vector<std::string>& flags = {}) {
+  bool verbose = !flags.empty() && flags[0] == "-v";
+  for (const Case& c : cases) {
+    RunResult result = decodeList(c.list, flags);
+    std::string header = verbose ? recordHeader(c.list) : "";
+    EXPECT_EQ(result.out, kGoodHeader + header + "MAPI Properties\n" + c.lines) << c.name;
+    EXPECT_EQ(result.err, c.err) << c.name;
+    EXPECT_EQ(result.status, 0) << c.name;
+  }
+}
+
+TEST(MapiList, CountsAndStringLabels) {
+  expectCases({
+      {"empty list", MapiListBuilder().bytes(), "\tNumber of Properties: 0\n"},
+      {"labels",
+       MapiListBuilder()
+           .string8(0x003D001E, "RE: ")
+           .string8(0x0070001E, "Topic")
+           .string8(0x0C1E001E, "SMTP")
+           .string8(0x0C1F001E, "a@b.example")
+           .string8(0x1008001E, "Hello there")
+           .string8(0x0037001E, "other")
+           .bytes(),
+       "\tNumber of Properties: 6\n\tSubject Prefix: RE: \n\tConversation Topic: Topic\n"
+       "\tSender Address Type: SMTP\n\tSender Email Address: a@b.example\n\tRTF Sync body tag: Hello there\n"
+       "\tUnknown String: other\n"},
+      {"empty, long and NUL-split strings",
+       MapiListBuilder()
+           .counted(0x0070001E, {})
+           .counted(0x0070001E, Bytes(300, 's'))
+           .counted(0x0070001E, {'a', 'b', 0, 'c'})
+           .string8(0x003D001E, "after")
+           .bytes(),
+       "\tNumber of Properties: 4\n\tConversation Topic: \n\tConversation Topic: " + std::string(255, 's') +
+           "\n\tConversation Topic: ab\n\tSubject Prefix: after\n"},
+      {"count with the top bit set",
+       MapiListBuilder().bytesWithCount(0x80000000), "\tNumber of Properties: 2147483648\n", kTruncated},
+  });
+}
+
+TEST(MapiList, EachLayoutStepsToTheNextTag) {
+  expectCases(
+      {
+          {"fixed 4-byte slots",
+           MapiListBuilder()
+               .fixed(0x00010002, 4)
+               .fixed(0x00020003, 4)
+               .fixed(0x00030004, 4)
+               .fixed(0x0004000A, 4)
+               .fixed(0x0005000B, 4)
+               .string8(0x0070001E, "four")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 00010002 (PT_I2)\n\tProperty: 00020003 (PT_LONG)\n"
+           "\tProperty: 00030004 (PT_R4)\n\tProperty: 0004000a (PT_ERROR)\n\tProperty: 0005000b (PT_BOOLEAN)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: four\n"},
+          {"fixed 8-byte slots",
+           MapiListBuilder()
+               .fixed(0x00010005, 8)
+               .fixed(0x00020006, 8)
+               .fixed(0x00030007, 8)
+               .fixed(0x00040014, 8)
+               .fixed(0x00050040, 8)
+               .string8(0x0070001E, "eight")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 00010005 (PT_DOUBLE)\n\tProperty: 00020006 (PT_CURRENCY)\n"
+           "\tProperty: 00030007 (PT_APPTIME)\n\tProperty: 00040014 (PT_I8)\n\tProperty: 00050040 (PT_SYSTIME)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: eight\n"},
+          {"tag-only types",
+           MapiListBuilder()
+               .tagOnly(0x0001000D)
+               .tagOnly(0x0002001F)
+               .tagOnly(0x0070101E)
+               .tagOnly(0x00040000)
+               .tagOnly(0x00050001)
+               .string8(0x0070001E, "bare")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 0001000d (PT_OBJECT)\n\tProperty: 0002001f (PT_UNICODE)\n"
+           "\tProperty: 0070101e (unknown)\n\tProperty: 00040000 (unknown)\n\tProperty: 00050001 (unknown)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bare\n"},
+          {"binary values of every padding",
+           MapiListBuilder()
+               .counted(0x10130102, {})
+               .counted(0x10130102, {1})
+               .counted(0x10130102, {1, 2, 3, 4})
+               .counted(0x10130102, {1, 2, 3, 4, 5})
+               .string8(0x0070001E, "bin")
+               .bytes(),
+           "\tNumber of Properties: 5\n\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
+           "\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bin\n"},
+      },
+      {"-v"});
+}
+
+TEST(MapiList, WithoutVerboseOnlyStringsAndRtfShow) {
+  expectCases({{"mixed",
+                MapiListBuilder()
+                    .fixed(0x00010002, 4)
+                    .tagOnly(0x0002001F)
+                    .counted(0x10130102, {9, 9})
+                    .counted(kCompressedRtf, {1, 2, 3})
+                    .string8(0x0C1E001E, "EX")
+                    .bytes(),
+                "\tNumber of Properties: 5\n\tContains Compressed RTF MAPI property\n\tSender Address Type: EX\n"}});
+}
+
+TEST(MapiList, PropertiesThatDoNotFitEndTheWalk) {
+  Bytes one = MapiListBuilder().string8(0x0070001E, "kept").bytes();
+  auto withCount = [](Bytes list, std::uint32_t count) {
+    Bytes counted = dwordBytes(count);
+    counted.insert(counted.end(), list.begin() + 4, list.end());
+    return counted;
+  };
+  auto plus = [](Bytes list, const Bytes& more) {
+    appendBytes(list, more);
+    return list;
+  };
+  const std::string kept = "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: kept\n";
+  expectCases(
+      {
+          {"no count", {}, "", kTruncated},
+          {"three bytes of count", {1, 0, 0}, "", kTruncated},
+          {"count beyond the properties", withCount(one, 2), "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"count of 0xFFFFFFFF over tag-only properties",
+           MapiListBuilder().tagOnly(0x0001001F).tagOnly(0x0002001F).bytesWithCount(0xFFFFFFFF),
+           "\tNumber of Properties: 4294967295\n\tProperty: 0001001f (PT_UNICODE)\n"
+           "\tProperty: 0002001f (PT_UNICODE)\n",
+           kTruncated},
+          {"half a tag", plus(withCount(one, 2), {0x1E, 0x00}), "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"4-byte slot one short", plus(withCount(one, 2), {0x03, 0, 0x20, 0, 1, 2, 3}),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"8-byte slot one short", plus(withCount(one, 2), {0x40, 0, 0x20, 0, 1, 2, 3, 4, 5, 6, 7}),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"counted header cut", plus(withCount(one, 2), {0x1E, 0, 0x70, 0, 1, 0, 0, 0, 5, 0, 0}),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"counted data one short",
+           plus(withCount(one, 2), {0x1E, 0, 0x70, 0, 1, 0, 0, 0, 5, 0, 0, 0, 'a', 'b', 'c', 'd'}),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"data ends at the end, padding missing",
+           plus(withCount(one, 2), {0x1E, 0, 0x70, 0, 1, 0, 0, 0, 5, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'}),
+           "\tNumber of Properties: 2\n" + kept +
+               "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: abcde\n"},
+          {"padding missing, then the count goes on",
+           plus(withCount(one, 3), {0x1E, 0, 0x70, 0, 1, 0, 0, 0, 1, 0, 0, 0, 'z'}),
+           "\tNumber of Properties: 3\n" + kept + "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: z\n",
+           kTruncated},
+      },
+      {"-v"});
+  for (std::uint32_t length : {0x7FFFFFF0u, 0x80000000u, 0xFFFFFFF4u, 0xFFFFFFFFu}) {
+    expectCases({{"huge counted length",
+                  MapiListBuilder().countedClaiming(0x0070001E, length, textBytes("short")).bytes(),
+                  "\tNumber of Properties: 1\n", kTruncated}},
+                {"-v"});
+  }
+}
+
+TEST(MapiList, CompressedRtfAnnouncedOrSavedAndNumberedAcrossTheStream) {
+  Bytes rtf300(300, 'r'), rtf16(16, 'q');
+  Bytes first = MapiListBuilder().counted(kCompressedRtf, rtf300).bytes();
+  Bytes second = MapiListBuilder().counted(kCompressedRtf, rtf16).counted(kCompressedRtf, {}).bytes();
+  // A body that does not fit is not counted: the next one still gets number 2.
+  Bytes broken = MapiListBuilder().countedClaiming(kCompressedRtf, 0x1000, rtf16).bytes();
+  Bytes stream = StreamBuilder()
+                     .record(kMapiProps, first)
+                     .record(kMapiProps, second)
+                     .record(kMapiProps, broken)
+                     .record(kMapiProps, MapiListBuilder().counted(kCompressedRtf, {7}).bytes())
+                     .bytes();
+
+  RunResult announced = decode(stream);
+  const std::string contains = "\tContains Compressed RTF MAPI property\n";
+  EXPECT_EQ(announced.out, kGoodHeader + ("MAPI Properties\n\tNumber of Properties: 1\n" + contains +
+                                          "MAPI Properties\n\tNumber of Properties: 2\n" + contains + contains +
+                                          "MAPI Properties\n\tNumber of Properties: 1\n" +
+                                          "MAPI Properties\n\tNumber of Properties: 1\n" + contains));
+  EXPECT_EQ(announced.err, kTruncated);
+
+  TempDir dir;
+  writeFile(dir / "in.tnef", stream);
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  RunResult saved = runWendrel({"-s", "in.tnef"}, options);
+  EXPECT_EQ(saved.out, kGoodHeader + std::string("MAPI Properties\n\tNumber of Properties: 1\n"
+                                                 "\tSaving Compressed RTF to tnef_0_12c.rtf\n"
+                                                 "MAPI Properties\n\tNumber of Properties: 2\n"
+                                                 "\tSaving Compressed RTF to tnef_1_10.rtf\n"
+                                                 "\tSaving Compressed RTF to tnef_2_0.rtf\n"
+                                                 "MAPI Properties\n\tNumber of Properties: 1\n"
+                                                 "MAPI Properties\n\tNumber of Properties: 1\n"
+                                                 "\tSaving Compressed RTF to tnef_3_1.rtf\n"));
+  EXPECT_EQ(saved.err, kTruncated);
+  EXPECT_EQ(readFile(dir / "tnef_0_12c.rtf"), std::string(300, 'r'));
+  EXPECT_EQ(readFile(dir / "tnef_1_10.rtf"), std::string(16, 'q'));
+  EXPECT_TRUE(std::filesystem::exists(dir / "tnef_2_0.rtf"));
+  EXPECT_EQ(readFile(dir / "tnef_2_0.rtf"), "");
+  EXPECT_EQ(readFile(dir / "tnef_3_1.rtf"), "\x07");
+}
+
+TEST(MapiList, CompressedRtfWriteFailureIsReportedAndTheWalkGoesOn) {
+  TempDir dir;
+  std::filesystem::create_symlink("/dev/full", dir / "tnef_0_4.rtf");
+  Bytes list = MapiListBuilder().counted(kCompressedRtf, {1, 2, 3, 4}).string8(0x0070001E, "next").bytes();
+  writeFile(dir / "in.tnef", StreamBuilder().record(kMapiProps, list).bytes());
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  RunResult result = runWendrel({"-s", "in.tnef"}, options);
+  EXPECT_EQ(result.out, listed("\tNumber of Properties: 2\n\tSaving Compressed RTF to tnef_0_4.rtf\n"
+                               "\tConversation Topic: next\n"));
+  EXPECT_EQ(result.err, "Error writing file tnef_0_4.rtf\nfclose: No space left on device\n");
+  EXPECT_EQ(result.status, 0);
+}
+
+}  // namespace
+}  // namespace wendrel::test

@@ -1,0 +1,37 @@
+// The example stream: its generator still makes it, and it decodes as a whole
+// message with an attachment and a compressed-RTF body.
+
+#include <gtest/gtest.h>
+
+#include "process.h"
+
+namespace wendrel::test {
+namespace {
+
+const fs::path kSample = fs::path(WENDREL_SOURCE_DIR) / "examples" / "sample.tnef";
+
+TEST(Sample, GeneratorMakesTheCommittedFile) {
+  TempDir dir;
+  pid_t status = std::system((std::string(WENDREL_SAMPLE_GENERATOR) + " " + (dir / "made.tnef").string()).c_str());
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(readFile(dir / "made.tnef"), readFile(kSample));
+}
+
+TEST(Sample, SavesItsAttachmentAndRtfBody) {
+  TempDir dir;
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  RunResult result = runWendrel({"-s", kSample.string()}, options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  for (const char* line : {"Subject: Quarterly figures\n", "Priority: 2 (Normal)\n",
+                           "\tSender Email Address: ada.lovelace@example.org\n",
+                           "Attachment saved to file figures.csv\n"}) {
+    EXPECT_NE(result.out.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(readFile(dir / "figures.csv"), "quarter,revenue\nQ1,1200\nQ2,1350\n");
+  EXPECT_EQ(snapshot(dir.path()).size(), 2u);  // figures.csv and the RTF body
+}
+
+}  // namespace
+}  // namespace wendrel::test

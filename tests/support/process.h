@@ -1,0 +1,62 @@
+#pragma once
+// Runs the built wendrel as a child process and captures what it prints, and
+// the temporary directories and files that the end-to-end tests need.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "stream_builder.h"
+
+namespace wendrel::test {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+};
+
+struct RunOptions {
+  fs::path workingDirectory = ".";
+  std::string stdoutPath;  // empty: capture; otherwise standard output goes to this file
+  std::string invocationName = "wendrel";
+  bool passNoArguments = false;  // exec with an empty argument vector
+  bool asNobody = false;         // when run as root, drop to user nobody first
+};
+
+RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// A fresh directory under the system's temporary directory, removed with all it holds.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+void writeFile(const fs::path& path, const Bytes& bytes);
+std::string readFile(const fs::path& path);
+
+// Every file below root, relative to it, with its contents; for checking that a
+// run changed nothing it should not have.
+std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root);
+
+// Decodes stream with the given options in a fresh directory; the stream file
+// is named stream.tnef there.
+RunResult decode(const Bytes& stream, const std::vector<std::string>& options = {});
+
+// The two lines every stream with a good signature and attach key 0x1234 begins with.
+inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key: 1234\n";
+
+fs::path corpusDirectory();  // empty when the corpus is not there
+std::vector<fs::path> corpusFiles();
+
+}  // namespace wendrel::test
