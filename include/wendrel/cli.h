@@ -33,6 +33,19 @@ inline constexpr std::int64_t kMaxStreamSize = std::int64_t{1} << 31;
 // row after a newline; one newline closes the dump.
 void writeHexDump(std::span<const std::uint8_t> bytes);
 
+// The row kernels of the dump, fastest first, for tests and benchmarks. Each
+// writes `rows` whole rows of 73 characters (newline, eight groups) and returns
+// the end; it may store up to kRowSlack bytes beyond it.
+inline constexpr std::size_t kRowChars = 73;
+inline constexpr std::size_t kRowSlack = 16;
+struct RowFormatter {
+  using Function = char* (*)(char* out, const std::uint8_t* bytes, std::size_t rows);
+  const char* name;
+  Function format;
+};
+std::span<const RowFormatter> rowFormatters();
+bool rowFormatterUsable(const RowFormatter& formatter);  // this processor runs it
+
 void printUsage(const char* invocationName);
 
 }  // namespace wendrel::cli

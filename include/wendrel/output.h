@@ -4,37 +4,86 @@
 // copy, not a printf call. Write failures are remembered and reported once,
 // after decoding, by finishOutput().
 
+#include <array>
+#include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace wendrel::out {
 
-inline constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+inline constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
 namespace detail {
 extern char buffer[kBufferSize];
 extern std::size_t used;
 void drain();
+void longText(std::string_view s);
+
+constexpr std::array<char, 512> makeDigitPairs() {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    pairs[2 * i] = kDigits[i >> 4];
+    pairs[2 * i + 1] = kDigits[i & 0xF];
+  }
+  return pairs;
+}
 }  // namespace detail
+
+// Two lowercase hexadecimal digits for every byte value, at 2 * value.
+inline constexpr std::array<char, 512> kHexPairs = detail::makeDigitPairs();
 
 // Room for at least n more bytes (n <= kBufferSize); returns where to write them.
 inline char* reserve(std::size_t n) {
   if (kBufferSize - detail::used < n) detail::drain();
   return detail::buffer + detail::used;
 }
+inline std::size_t room() { return kBufferSize - detail::used; }
 // Marks the bytes up to end (inside the reserved room) as written.
 inline void commit(char* end) { detail::used = static_cast<std::size_t>(end - detail::buffer); }
 
-void text(std::string_view s);
-inline void ch(char c) { *reserve(1) = c; ++detail::used; }
-void decimal(std::uint64_t value);
-void signedDecimal(std::int64_t value);
-void hex(std::uint64_t value);                       // lowercase, no leading zeros
-void hexPadded(std::uint32_t value, int digits);     // lowercase, zero-filled to digits
+inline void text(std::string_view s) {
+  if (s.size() <= kBufferSize - detail::used) [[likely]] {
+    std::memcpy(detail::buffer + detail::used, s.data(), s.size());
+    detail::used += s.size();
+  } else {
+    detail::longText(s);
+  }
+}
 
-// Hands everything buffered so far to stdio (before a message on standard error,
-// so the two streams keep their order on a terminal).
+inline void ch(char c) { *reserve(1) = c; ++detail::used; }
+
+inline void decimal(std::uint64_t value) {
+  char* p = reserve(20);
+  commit(std::to_chars(p, p + 20, value).ptr);
+}
+
+inline void signedDecimal(std::int64_t value) {
+  char* p = reserve(20);
+  commit(std::to_chars(p, p + 20, value).ptr);
+}
+
+// Lowercase, no leading zeros (printf's %x).
+inline void hex(std::uint64_t value) {
+  char* p = reserve(16);
+  commit(std::to_chars(p, p + 16, value, 16).ptr);
+}
+
+// Lowercase, zero-filled to at least `digits` digits (printf's %08x, %04x).
+inline void hexPadded(std::uint32_t value, int digits) {
+  int needed = (std::bit_width(value) + 3) / 4;
+  int width = needed > digits ? needed : digits;
+  char* p = reserve(8) + width;
+  for (int i = 0; i < width / 2; ++i, value >>= 8) std::memcpy(p -= 2, &kHexPairs[2 * (value & 0xFF)], 2);
+  if (width % 2 != 0) *--p = kHexPairs[2 * (value & 0xF) + 1];
+  commit(p + width);
+}
+
+// Hands everything buffered so far to stdio and flushes it (before a message on
+// standard error, so the two streams keep their order on a terminal).
 void flush();
 
 // A message on standard error, printf-style, after flushing standard output.

@@ -1,11 +1,23 @@
-// The -d dump. Rows are formatted from a byte-to-two-digits table straight into
-// the output buffer, a whole 32-byte row at a time.
+// The -d dump: rows of 32 bytes, eight groups of four, each group after one
+// blank and each row after a newline. Whole rows are formatted with vector
+// instructions straight into the output buffer: with two byte permutations per
+// row where the processor has AVX-512 VBMI (chosen at run time), sixteen bytes
+// at a time with SSE2 otherwise; a short last row from a digit-pair table.
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define WENDREL_DUMP_VBMI 1
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace wendrel::cli {
 
@@ -13,39 +25,161 @@ namespace {
 
 constexpr std::size_t kRowBytes = 32;
 constexpr std::size_t kGroupBytes = 4;
-constexpr std::size_t kRowChars = 1 + kRowBytes / kGroupBytes * (1 + 2 * kGroupBytes);  // 73
 
-constexpr std::array<char, 512> makeDigitPairs() {
-  constexpr char kDigits[] = "0123456789abcdef";
-  std::array<char, 512> pairs{};
-  for (std::size_t i = 0; i < 256; ++i) {
-    pairs[2 * i] = kDigits[i >> 4];
-    pairs[2 * i + 1] = kDigits[i & 0xF];
-  }
-  return pairs;
-}
-constexpr std::array<char, 512> kDigitPairs = makeDigitPairs();
-
-// Formats bytes [0, count) of a row that starts at a multiple of 32; returns the end.
-char* formatRow(char* p, const std::uint8_t* bytes, std::size_t count) {
+char* formatPartialRow(char* p, const std::uint8_t* bytes, std::size_t count) {
   *p++ = '\n';
   for (std::size_t i = 0; i < count; ++i) {
     if (i % kGroupBytes == 0) *p++ = ' ';
-    std::memcpy(p, &kDigitPairs[2 * std::size_t{bytes[i]}], 2);
+    std::memcpy(p, &out::kHexPairs[2 * std::size_t{bytes[i]}], 2);
     p += 2;
   }
   return p;
 }
 
+char* formatRowsScalar(char* p, const std::uint8_t* bytes, std::size_t rows) {
+  for (std::size_t i = 0; i < rows; ++i, bytes += kRowBytes) p = formatPartialRow(p, bytes, kRowBytes);
+  return p;
+}
+
+#if defined(__SSE2__)
+// The 32 digits of 16 bytes, in byte order, as two registers of 16 characters.
+inline void hexDigits(const std::uint8_t* bytes, __m128i& first, __m128i& second) {
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+  __m128i low = _mm_and_si128(v, nibble);
+  auto ascii = [](__m128i n) {
+    __m128i letter = _mm_cmpgt_epi8(n, _mm_set1_epi8(9));
+    __m128i digit = _mm_add_epi8(n, _mm_set1_epi8('0'));
+    return _mm_add_epi8(digit, _mm_and_si128(letter, _mm_set1_epi8('a' - '0' - 10)));
+  };
+  high = ascii(high);
+  low = ascii(low);
+  first = _mm_unpacklo_epi8(high, low);
+  second = _mm_unpackhi_epi8(high, low);
+}
+
+// Stores a blank and the 8 digits of one group at p, as one 16-byte store;
+// the 7 bytes after the group are overwritten by whatever comes next.
+inline void storeGroup(char* p, __m128i digitsFromByte0) {
+  const __m128i blank = _mm_cvtsi32_si128(' ');
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_or_si128(_mm_slli_si128(digitsFromByte0, 1), blank));
+}
+
+char* formatRowsSse2(char* p, const std::uint8_t* bytes, std::size_t rows) {
+  for (std::size_t i = 0; i < rows; ++i) {
+    *p++ = '\n';
+    for (int half = 0; half < 2; ++half, bytes += 16, p += 36) {
+      __m128i first, second;
+      hexDigits(bytes, first, second);
+      storeGroup(p, first);
+      storeGroup(p + 9, _mm_srli_si128(first, 8));
+      storeGroup(p + 18, second);
+      storeGroup(p + 27, _mm_srli_si128(second, 8));
+    }
+  }
+  return p;
+}
+#endif
+
+#if defined(WENDREL_DUMP_VBMI)
+// Where each of a row's 73 characters comes from: 0..63 are its digits in
+// order, 64 is the newline and 65 the blank. The first 64 characters form one
+// permutation, the last 9 (padded with blanks to 64) the other.
+struct RowLayout {
+  std::array<std::uint8_t, 64> head;
+  std::array<std::uint8_t, 64> tail;
+};
+
+constexpr RowLayout makeRowLayout() {
+  std::array<std::uint8_t, 128> source{};
+  std::size_t at = 0;
+  source[at++] = 64;
+  for (std::size_t group = 0; group < kRowBytes / kGroupBytes; ++group) {
+    source[at++] = 65;
+    for (std::size_t digit = 0; digit < 2 * kGroupBytes; ++digit) {
+      source[at++] = static_cast<std::uint8_t>(group * 2 * kGroupBytes + digit);
+    }
+  }
+  while (at < source.size()) source[at++] = 65;
+  RowLayout layout{};
+  std::copy_n(source.begin(), 64, layout.head.begin());
+  std::copy_n(source.begin() + 64, 64, layout.tail.begin());
+  return layout;
+}
+alignas(64) constexpr RowLayout kRowLayout = makeRowLayout();
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] char* formatRowsVbmi(char* p, const std::uint8_t* bytes,
+                                                                     std::size_t rows) {
+  const __m512i headIndex = _mm512_load_si512(kRowLayout.head.data());
+  const __m512i tailIndex = _mm512_load_si512(kRowLayout.tail.data());
+  const __m512i separators = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ' ' << 8 | '\n');
+  // "0123456789abcdef" in every 128-bit lane, for the nibble lookup.
+  const __m512i digitChars = _mm512_set4_epi32(0x66656463, 0x62613938, 0x37363534, 0x33323130);
+  const __mmask64 tailMask = (std::uint64_t{1} << (kRowChars - 64)) - 1;
+  for (std::size_t i = 0; i < rows; ++i, bytes += kRowBytes, p += kRowChars) {
+    // Each byte widened to 16 bits, then split so that byte 2k holds the high
+    // nibble of input byte k and byte 2k + 1 its low nibble.
+    __m512i wide = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)));
+    __m512i nibbles = _mm512_or_si512(_mm512_srli_epi16(wide, 4),
+                                      _mm512_slli_epi16(_mm512_and_si512(wide, _mm512_set1_epi16(0xF)), 8));
+    __m512i digits = _mm512_shuffle_epi8(digitChars, nibbles);
+    _mm512_storeu_si512(p, _mm512_permutex2var_epi8(digits, headIndex, separators));
+    _mm512_mask_storeu_epi8(p + 64, tailMask, _mm512_permutex2var_epi8(digits, tailIndex, separators));
+  }
+  return p;
+}
+#endif
+
+}  // namespace
+
+std::span<const RowFormatter> rowFormatters() {
+  static constexpr RowFormatter kAll[] = {
+#if defined(WENDREL_DUMP_VBMI)
+      {"avx512vbmi", formatRowsVbmi},
+#endif
+#if defined(__SSE2__)
+      {"sse2", formatRowsSse2},
+#endif
+      {"scalar", formatRowsScalar},
+  };
+  return kAll;
+}
+
+bool rowFormatterUsable(const RowFormatter& formatter) {
+#if defined(WENDREL_DUMP_VBMI)
+  if (formatter.format == formatRowsVbmi) {
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
+  }
+#endif
+  return formatter.format != nullptr;
+}
+
+namespace {
+RowFormatter::Function bestRowFormatter() {
+  static const RowFormatter::Function best = [] {
+    for (const RowFormatter& formatter : rowFormatters()) {
+      if (rowFormatterUsable(formatter)) return formatter.format;
+    }
+    return &formatRowsScalar;
+  }();
+  return best;
+}
 }  // namespace
 
 void writeHexDump(std::span<const std::uint8_t> bytes) {
-  std::size_t offset = 0;
-  while (offset < bytes.size()) {
-    std::size_t count = std::min(kRowBytes, bytes.size() - offset);
-    out::commit(formatRow(out::reserve(kRowChars), bytes.data() + offset, count));
-    offset += count;
+  const std::uint8_t* next = bytes.data();
+  std::size_t left = bytes.size();
+  RowFormatter::Function formatRows = left >= kRowBytes ? bestRowFormatter() : nullptr;
+  while (left >= kRowBytes) {
+    // As many whole rows as the buffer has room for, then hand it over.
+    char* p = out::reserve(kRowChars + kRowSlack);
+    std::size_t rows = std::min(left / kRowBytes, (out::room() - kRowSlack) / kRowChars);
+    out::commit(formatRows(p, next, rows));
+    next += rows * kRowBytes;
+    left -= rows * kRowBytes;
   }
+  if (left != 0) out::commit(formatPartialRow(out::reserve(kRowChars), next, left));
   out::ch('\n');
 }
 

@@ -1,6 +1,7 @@
 // Loads the named file whole into one block with one read request. The block
 // is never freed: the decoder reads it in place until the process ends.
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -14,6 +15,26 @@ namespace {
 
 // Held here so the block stays reachable for the whole run.
 std::uint8_t* loadedBlock = nullptr;
+
+// Large streams get a block of transparent huge pages: reading them in takes far
+// fewer page faults and walking them far fewer TLB misses. The block is aligned
+// to the huge-page size so that every whole 2 MiB of it can be backed by one.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::uint8_t* allocateBlock(std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  if (bytes >= 2 * kHugePage) {
+    std::size_t length = (bytes + 2 * kHugePage - 1) & ~(kHugePage - 1);
+    void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return nullptr;
+    auto address = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+    madvise(reinterpret_cast<void*>(address), (bytes + kHugePage - 1) & ~(kHugePage - 1), MADV_HUGEPAGE);
+    return reinterpret_cast<std::uint8_t*>(address);
+  }
+#endif
+  // An empty file still gets a block: allocating nothing is not a failure.
+  return static_cast<std::uint8_t*>(std::malloc(bytes != 0 ? bytes : 1));
+}
 
 std::optional<std::int64_t> fileSize(const char* fileName) {
   struct stat status {};
@@ -37,8 +58,7 @@ std::optional<std::span<const std::uint8_t>> loadStream(const char* fileName) {
   std::optional<std::int64_t> size = fileSize(fileName);
   if (!size) return std::nullopt;
   auto bytes = static_cast<std::size_t>(*size);
-  // An empty file still gets a block: allocating nothing is not a failure.
-  auto* block = static_cast<std::uint8_t*>(std::malloc(bytes != 0 ? bytes : 1));
+  std::uint8_t* block = allocateBlock(bytes);
   loadedBlock = block;
   if (block == nullptr) {
     std::fprintf(stderr, "Error allocating %d bytes for loading file\n", static_cast<int>(*size));

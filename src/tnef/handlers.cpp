@@ -168,7 +168,8 @@ int printGenericAttribute(std::uint32_t attributeId, ByteView value) {
 
 std::string_view confinedFileName(std::string_view name) {
   std::size_t slash = name.find_last_of("/\\");
-  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+  return name;
 }
 
 int saveToFile(std::string_view name, ByteView data) {

@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <bit>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -23,43 +21,19 @@ void drain() {
   // After a failure the rest is dropped: the run goes on and reports it once at the end.
   used = 0;
 }
-}  // namespace detail
 
-void text(std::string_view s) {
-  while (s.size() > kBufferSize - detail::used) {
-    std::size_t room = kBufferSize - detail::used;
-    std::memcpy(detail::buffer + detail::used, s.data(), room);
-    detail::used = kBufferSize;
-    detail::drain();
+void longText(std::string_view s) {
+  while (s.size() > kBufferSize - used) {
+    std::size_t room = kBufferSize - used;
+    std::memcpy(buffer + used, s.data(), room);
+    used = kBufferSize;
+    drain();
     s.remove_prefix(room);
   }
-  std::memcpy(detail::buffer + detail::used, s.data(), s.size());
-  detail::used += s.size();
+  std::memcpy(buffer + used, s.data(), s.size());
+  used += s.size();
 }
-
-void decimal(std::uint64_t value) {
-  char* p = reserve(20);
-  commit(std::to_chars(p, p + 20, value).ptr);
-}
-
-void signedDecimal(std::int64_t value) {
-  char* p = reserve(20);
-  commit(std::to_chars(p, p + 20, value).ptr);
-}
-
-void hex(std::uint64_t value) {
-  char* p = reserve(16);
-  commit(std::to_chars(p, p + 16, value, 16).ptr);
-}
-
-void hexPadded(std::uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  int needed = (std::bit_width(value) + 3) / 4;
-  int width = needed > digits ? needed : digits;
-  char* p = reserve(16);
-  for (int i = width - 1; i >= 0; --i, value >>= 4) p[i] = kDigits[value & 0xF];
-  commit(p + width);
-}
+}  // namespace detail
 
 void flush() {
   detail::drain();
