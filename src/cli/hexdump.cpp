@@ -156,14 +156,20 @@ bool rowFormatterUsable(const RowFormatter& formatter) {
 }
 
 namespace {
+// Chosen on first use, not before main: most runs never dump.
+RowFormatter::Function chosenFormatter = nullptr;
+
 RowFormatter::Function bestRowFormatter() {
-  static const RowFormatter::Function best = [] {
+  if (chosenFormatter == nullptr) {
+    chosenFormatter = &formatRowsScalar;
     for (const RowFormatter& formatter : rowFormatters()) {
-      if (rowFormatterUsable(formatter)) return formatter.format;
+      if (rowFormatterUsable(formatter)) {
+        chosenFormatter = formatter.format;
+        break;
+      }
     }
-    return &formatRowsScalar;
-  }();
-  return best;
+  }
+  return chosenFormatter;
 }
 }  // namespace
 

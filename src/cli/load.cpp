@@ -28,7 +28,9 @@ std::uint8_t* allocateBlock(std::size_t bytes) {
     void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) return nullptr;
     auto address = (reinterpret_cast<std::uintptr_t>(mapping) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
-    madvise(reinterpret_cast<void*>(address), (bytes + kHugePage - 1) & ~(kHugePage - 1), MADV_HUGEPAGE);
+    // Only whole huge pages: a partial last one would make the resident size
+    // up to 2 MiB larger than the file.
+    madvise(reinterpret_cast<void*>(address), bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
     return reinterpret_cast<std::uint8_t*>(address);
   }
 #endif
