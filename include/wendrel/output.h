@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -81,6 +82,9 @@ inline void hexPadded(std::uint32_t value, int digits) {
   if (width % 2 != 0) *--p = kHexPairs[2 * (value & 0xF) + 1];
   commit(p + width);
 }
+
+// Sends the output to file instead of standard output (benchmarks, fuzzers).
+void setTarget(std::FILE* file);
 
 // Hands everything buffered so far to stdio and flushes it (before a message on
 // standard error, so the two streams keep their order on a terminal).

@@ -12,11 +12,13 @@ alignas(64) char buffer[kBufferSize];
 std::size_t used = 0;
 namespace {
 int firstError = 0;  // errno of the first failed hand-over to stdio
+std::FILE* target = nullptr;  // standard output unless set
+std::FILE* destination() { return target != nullptr ? target : stdout; }
 }
 
 void drain() {
   if (used != 0 && firstError == 0) {
-    if (std::fwrite(buffer, 1, used, stdout) != used) firstError = errno != 0 ? errno : EIO;
+    if (std::fwrite(buffer, 1, used, destination()) != used) firstError = errno != 0 ? errno : EIO;
   }
   // After a failure the rest is dropped: the run goes on and reports it once at the end.
   used = 0;
@@ -35,9 +37,14 @@ void longText(std::string_view s) {
 }
 }  // namespace detail
 
+void setTarget(std::FILE* file) {
+  detail::drain();
+  detail::target = file;
+}
+
 void flush() {
   detail::drain();
-  if (std::fflush(stdout) != 0 && detail::firstError == 0) detail::firstError = errno != 0 ? errno : EIO;
+  if (std::fflush(detail::destination()) != 0 && detail::firstError == 0) detail::firstError = errno != 0 ? errno : EIO;
 }
 
 void error(const char* format, ...) {

@@ -20,7 +20,9 @@ inline void appendDword(Bytes& bytes, std::uint32_t value) {
   appendWord(bytes, static_cast<std::uint16_t>(value >> 16));
 }
 
-inline void appendBytes(Bytes& bytes, const Bytes& more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
+inline void appendBytes(Bytes& bytes, const Bytes& more) {
+  for (std::uint8_t byte : more) bytes.push_back(byte);
+}
 
 inline Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -113,7 +115,7 @@ class MapiListBuilder {
   // A tag followed by slotSize bytes of value (the padded slot of a fixed type).
   MapiListBuilder& fixed(std::uint32_t tag, std::size_t slotSize) {
     appendDword(properties_, tag);
-    properties_.insert(properties_.end(), slotSize, 0xAB);
+    for (std::size_t i = 0; i < slotSize; ++i) properties_.push_back(0xAB);
     return added();
   }
 

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Times wendrel against its baselines side by side and prints one table of
+# ratios. Each time is the median of several runs (hyperfine); peak memory is
+# the maximum resident size that /usr/bin/time reports.
+#
+#   bench/compare.sh            (from the project root; builds build-bench/ first)
+#
+# Needs: cmake, hyperfine, xxd, GNU time (/usr/bin/time), Google Benchmark.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cmake --preset bench -S "$root" >/dev/null
+cmake --build --preset bench >/dev/null
+wendrel="$root/build-bench/wendrel"
+empty="$root/build-bench/bench/empty_program"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/wendrel-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+"$root/build-bench/bench/make_inputs" "$work"
+"$wendrel" -v records.tnef > records.out
+
+# median TIME_IN_SECONDS of one command
+median() {
+  local runs=$1; shift
+  hyperfine -N --style none --warmup 2 --runs "$runs" --export-json t.json "$@" >/dev/null 2>&1
+  grep -o '"median": *[0-9.e+-]*' t.json | head -1 | sed 's/.*: *//'
+}
+# median with a preparation command run before each timing (untimed)
+median_prepared() {
+  local runs=$1 prepare=$2; shift 2
+  hyperfine -N --style none --warmup 1 --runs "$runs" --prepare "$prepare" --export-json t.json "$@" >/dev/null 2>&1
+  grep -o '"median": *[0-9.e+-]*' t.json | head -1 | sed 's/.*: *//'
+}
+ms() { awk -v t="$1" 'BEGIN { printf "%.1f ms", t * 1000 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+row() { printf '| %-44s | %-24s | %-24s | %6s | %-8s |\n' "$@"; }
+verdict() { awk -v r="$1" -v lim="$2" -v dir="$3" 'BEGIN { ok = dir == "max" ? r <= lim : r >= lim; print ok ? "met" : "missed" }'; }
+
+dump=$(median 7 "$wendrel -d random.bin")
+nodump=$(median 7 "$wendrel random.bin")
+xxd_time=$(median 5 "xxd random.bin")
+startup=$(median 500 "$wendrel small.tnef")
+empty_time=$(median 500 "$empty")
+save=$(median_prepared 7 "sh -c 'rm -f attachment.bin; sync'" "$wendrel -s attachment.tnef")
+cp_time=$(median_prepared 7 "sh -c 'rm -f copy.tnef; sync'" "cp attachment.tnef copy.tnef")
+walk=$(median 9 "$wendrel -v records.tnef")
+cat_time=$(median 9 "cat records.out")
+
+peak_over_size() {  # file, then options: resident peak minus file size, in MiB
+  local file=$1; shift
+  local kb
+  kb=$( { /usr/bin/time -f '%M' "$wendrel" "$@" "$file" >/dev/null 2>/dev/null; } 2>&1 | tail -1)
+  awk -v kb="$kb" -v size="$(stat -c %s "$file")" 'BEGIN { printf "%.2f", (kb * 1024 - size) / 1048576 }'
+}
+worst=0
+for options in "" "-d" "-v" "-s"; do
+  for file in random.bin attachment.tnef records.tnef; do
+    # shellcheck disable=SC2086
+    over=$(peak_over_size "$file" $options)
+    worst=$(awk -v a="$worst" -v b="$over" 'BEGIN { print (b > a) ? b : a }')
+    rm -f attachment.bin
+  done
+done
+
+echo
+echo "wendrel $("$wendrel" -h 2>&1 | sed -n 2p | cut -d' ' -f1) on $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(uname -sr)"
+echo
+row "Comparison" "wendrel" "baseline" "ratio" "target"
+row "--------------------------------------------" "------------------------" "------------------------" "------" "--------"
+r=$(ratio "$xxd_time" "$dump");  row "-d, 256 MiB random: xxd / wendrel (>= 10)" "$(ms "$dump")" "xxd $(ms "$xxd_time")" "$r" "$(verdict "$r" 10 min)"
+r=$(ratio "$dump" "$nodump");    row "-d / no -d, 256 MiB random (<= 2)" "$(ms "$dump")" "no -d $(ms "$nodump")" "$r" "$(verdict "$r" 2 max)"
+r=$(ratio "$startup" "$empty_time"); row "start-up, 2 KB stream / empty program (<= 1.3)" "$(ms "$startup")" "empty $(ms "$empty_time")" "$r" "$(verdict "$r" 1.3 max)"
+row "peak resident - file size, any mode (<= 4 MiB)" "$worst MiB" "" "" "$(verdict "$worst" 4 max)"
+r=$(ratio "$save" "$cp_time");   row "-s, one 512 MiB attachment / cp (<= 1.5)" "$(ms "$save")" "cp $(ms "$cp_time")" "$r" "$(verdict "$r" 1.5 max)"
+r=$(ratio "$walk" "$cat_time");  row "-v, 1,000,000 records / cat of output (<= 4)" "$(ms "$walk")" "cat $(ms "$cat_time")" "$r" "$(verdict "$r" 4 max)"
+echo
+echo "Micro-benchmarks:"
+"$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'

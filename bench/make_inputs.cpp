@@ -1,0 +1,96 @@
+// Writes the inputs of bench/compare.sh into a directory:
+//   random.bin      256 MiB of pseudo-random bytes (the dump)
+//   small.tnef      a realistic 2 KB message stream (start-up)
+//   attachment.tnef one 512 MiB attachment (saving)
+//   records.tnef    1,000,000 mixed records (the record walk with -v)
+//
+//   make_inputs DIR
+
+#include <cstdio>
+#include <string>
+
+#include "stream_builder.h"
+
+using namespace wendrel::test;
+
+namespace {
+
+bool writeBytes(const std::string& path, const Bytes& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return (file != nullptr && std::fclose(file) == 0) && ok;
+}
+
+Bytes randomBytes(std::size_t size) {
+  Bytes bytes(size);
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  for (std::size_t i = 0; i < size; i += 8) {
+    state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+    for (std::size_t k = 0; k < 8 && i + k < size; ++k) bytes[i + k] = static_cast<std::uint8_t>(state >> (8 * k));
+  }
+  return bytes;
+}
+
+Bytes mapiList() {
+  return MapiListBuilder()
+      .fixed(0x00170003, 4)
+      .string8(0x0070001E, "Quarterly figures")
+      .counted(0x10090102, Bytes(24, 'r'))
+      .bytes();
+}
+
+Bytes smallStream() {
+  StreamBuilder stream;
+  stream.record(0x00089006, dwordBytes(0x00010000))
+      .record(0x00078008, cString("IPM.Microsoft Mail.Note"))
+      .record(0x00018004, cString("Quarterly figures"))
+      .record(0x00038005, dateBytes(2003, 3, 4, 9, 30, 0, 2))
+      .record(0x0004800D, wordBytes(2))
+      .record(0x00068007, {0xA1})
+      .record(0x0002800C, cString(std::string(900, 'b')))
+      .record(0x00069003, mapiList())
+      .record(0x00018010, cString("figures.csv"), 2)
+      .record(0x0006800F, Bytes(700, 'd'), 2);
+  return stream.bytes();
+}
+
+Bytes attachmentStream() {
+  StreamBuilder stream;
+  stream.record(0x00018010, cString("attachment.bin"), 2).record(0x0006800F, randomBytes(std::size_t{512} << 20), 2);
+  return stream.bytes();
+}
+
+Bytes manyRecords(std::size_t count) {
+  const Bytes date = dateBytes(2003, 3, 4, 9, 30, 0, 2);
+  const Bytes list = mapiList();
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count; ++i) {
+    switch (i % 8) {
+      case 0: stream.record(0x00018004, cString("Quarterly figures")); break;
+      case 1: stream.record(0x00038005, date); break;
+      case 2: stream.record(0x0004800D, wordBytes(2)); break;
+      case 3: stream.record(0x00068007, {0xA1}); break;
+      case 4: stream.record(0x000A0001, textBytes("xyz")); break;
+      case 5: stream.record(0x00050001, dwordBytes(1234)); break;
+      case 6: stream.record(0x00069003, list); break;
+      default: stream.record(0x00078008, cString("IPM.Microsoft Mail.Note")); break;
+    }
+  }
+  return stream.bytes();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    return 2;
+  }
+  std::string dir = argv[1];
+  bool ok = writeBytes(dir + "/random.bin", randomBytes(std::size_t{256} << 20)) &&
+            writeBytes(dir + "/small.tnef", smallStream()) &&
+            writeBytes(dir + "/attachment.tnef", attachmentStream()) &&
+            writeBytes(dir + "/records.tnef", manyRecords(1000000));
+  if (!ok) std::perror("make_inputs");
+  return ok ? 0 : 1;
+}
