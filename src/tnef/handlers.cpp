@@ -20,7 +20,6 @@ enum class Action : std::uint8_t {
   text,        // label, the value as text
   date,        // label, the value as a date
   title,       // remember the attachment name, then print it
-  body,        // label, the value as text
   priority,    // label, number and priority label
   status,      // label, status words of the first byte
   version,     // label, major.minor
@@ -43,7 +42,7 @@ constexpr std::array<DispatchRow, 33> kDispatch{{
     {attParentID, Action::text, "Parent Id: "},
     {attConversationID, Action::text, "Conversation Id: "},
     {attAttachTitle, Action::title, "Attachment Title: "},
-    {attBody, Action::body, "Attribute attBody: "},
+    {attBody, Action::text, "Attribute attBody: "},
     {attDateStart, Action::date, "Start Date: "},
     {attDateEnd, Action::date, "End Date: "},
     {attDateSent, Action::date, "Date Sent: "},
@@ -119,8 +118,7 @@ void handleAttachmentData(ByteView value) {
 void runAction(const DispatchRow& row, ByteView value) {
   switch (row.action) {
     case Action::nothing: return;
-    case Action::text:
-    case Action::body: return printLine(row.label, copyStringValue(value));
+    case Action::text: return printLine(row.label, copyStringValue(value));
     case Action::date: return printLine(row.label, formatDate(value));
     case Action::title: return rememberAttachmentTitle(row.label, value);
     case Action::priority: return printPriority(row.label, value);
