@@ -1,0 +1,26 @@
+#pragma once
+// What both fuzz targets share: standard output goes to /dev/null, every input
+// starts from the decoder's start-up state, and the output buffer is handed to
+// stdio after each input so the write path runs too.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel::fuzz {
+
+inline void discardStandardOutput() {
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+}
+
+inline void decodeOne(const std::uint8_t* data, std::size_t size) {
+  resetDecoderState();
+  decodeStream(std::span<const std::uint8_t>(data, size));
+  out::flush();
+}
+
+}  // namespace wendrel::fuzz
