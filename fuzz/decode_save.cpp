@@ -2,6 +2,8 @@
 // compressed-RTF bodies are written to files. Each input runs inside a scratch
 // directory made at start-up, which is emptied afterwards; the fuzzer itself
 // keeps the directory it was started in, so relative corpus paths still work.
+// The scratch directory sits alone inside another one: a file that appears
+// next to it was written outside the working directory, and is a finding.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,12 +19,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path scratch;
+fs::path outer;    // holds nothing but scratch
+fs::path scratch;  // the working directory while an input is decoded
 int homeDirectory = -1;  // where the fuzzer was started, held open for fchdir
 
 void emptyScratch() {
   std::error_code ignored;
   for (const fs::directory_entry& entry : fs::directory_iterator(scratch)) fs::remove_all(entry.path(), ignored);
+}
+
+void checkNothingEscaped() {
+  for (const fs::directory_entry& entry : fs::directory_iterator(outer)) {
+    if (entry.path() == scratch) continue;
+    std::fprintf(stderr, "file written outside the working directory: %s\n", entry.path().c_str());
+    std::abort();
+  }
 }
 
 // Crash reproducers are written while an input runs, that is inside the
@@ -59,13 +70,15 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
   std::string pattern = (fs::temp_directory_path() / "wendrel-fuzz-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  scratch = pattern;
+  outer = pattern;
+  scratch = outer / "work";
+  fs::create_directory(scratch);
   homeDirectory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (homeDirectory < 0) std::abort();
   anchorArtifacts(argc, argv, fs::current_path());
   std::atexit([] {
     std::error_code ignored;
-    fs::remove_all(scratch, ignored);
+    fs::remove_all(outer, ignored);
   });
   return 0;
 }
@@ -74,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (::chdir(scratch.c_str()) != 0) std::abort();
   wendrel::fuzz::decodeOne(data, size);
   emptyScratch();
+  checkNothingEscaped();
   if (::fchdir(homeDirectory) != 0) std::abort();
   return 0;
 }
