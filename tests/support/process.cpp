@@ -28,7 +28,8 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   std::string errPath = (capture / "err").string();
   fs::path workingDirectory = fs::absolute(options.workingDirectory);
 
-  std::vector<std::string> all{options.invocationName};
+  std::vector<std::string> all = options.launcher;
+  all.push_back(options.launcher.empty() ? options.invocationName : WENDREL_BINARY);
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   if (!options.passNoArguments) {
@@ -43,7 +44,7 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
     redirect(errPath, STDERR_FILENO);
     if (options.asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
     if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
-    ::execv(WENDREL_BINARY, argv.data());
+    ::execvp(options.launcher.empty() ? WENDREL_BINARY : options.launcher[0].c_str(), argv.data());
     ::_exit(127);
   }
   int status = 0;

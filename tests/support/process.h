@@ -24,6 +24,7 @@ struct RunOptions {
   std::string invocationName = "wendrel";
   bool passNoArguments = false;  // exec with an empty argument vector
   bool asNobody = false;         // when run as root, drop to user nobody first
+  std::vector<std::string> launcher;  // runs wendrel under this command (valgrind, say)
 };
 
 RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions& options = {});

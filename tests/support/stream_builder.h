@@ -107,7 +107,9 @@ class MapiListBuilder {
   Bytes bytes() const { return bytesWithCount(count_); }
 
   Bytes bytesWithCount(std::uint32_t count) const {
-    Bytes bytes = dwordBytes(count);
+    Bytes bytes;
+    bytes.reserve(4 + properties_.size());
+    appendDword(bytes, count);
     appendBytes(bytes, properties_);
     return bytes;
   }

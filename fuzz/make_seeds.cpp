@@ -1,0 +1,171 @@
+// Writes the fuzzers' seed corpus: small streams that reach every attribute
+// handler, every MAPI layout, compressed-RTF bodies, attachment saving and the
+// ways a stream can end early or lie about its lengths. Files and directories
+// named after the output directory are copied in as well (for a directory,
+// every *.tnef inside it; missing ones are skipped).
+//
+//   make_seeds <output-directory> [stream-file-or-directory...]
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "stream_builder.h"
+#include "wendrel/tnef.h"
+
+using namespace wendrel;
+using namespace wendrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes date() { return dateBytes(2003, 3, 4, 9, 30, 0, 2); }
+
+// Every named attribute once, with a value of the kind it expects.
+Bytes everyAttribute() {
+  StreamBuilder stream;
+  for (std::uint32_t id : {attNull, attFrom, attSubject, attMessageID, attParentID, attConversationID,
+                           attAttachTitle, attBody, attDateStart, attDateEnd, attDateSent, attDateRecd,
+                           attAttachCreateDate, attAttachModifyDate, attDateModified, attRequestRes,
+                           attPriority, attAidOwner, attOwner, attSentFor, attDelegate, attMessageStatus,
+                           attAttachData, attAttachMetaFile, attAttachTransportFilename, attAttachRenddata,
+                           attMAPIProps, attRecipTable, attAttachment, attOemCodepage,
+                           attOriginalMessageClass, attMessageClass, attTnefVersion}) {
+    switch (attributeType(id)) {
+      case atpDate: stream.record(id, date()); break;
+      case atpShort: stream.record(id, wordBytes(2)); break;
+      case atpDword: stream.record(id, dwordBytes(0x00010000)); break;
+      case atpByte: stream.record(id, id == attMessageStatus ? Bytes{0xA1} : Bytes(8, 0x5A), 2); break;
+      default: stream.record(id, cString("text")); break;
+    }
+  }
+  return stream.bytes();
+}
+
+// Unlisted IDs of every type code, and one beyond the last.
+Bytes genericTypes() {
+  StreamBuilder stream;
+  for (std::uint32_t type = 0; type <= 9; ++type) stream.record(type << 16 | 0x7777, type == 3 ? date() : cString("g"));
+  return stream.bytes();
+}
+
+// A compressed-RTF body in its uncompressed form: sizes, magic "MELA", CRC, text.
+Bytes rtfBody() {
+  std::string_view rtf = "{\\rtf1 hello}";
+  Bytes body = dwordBytes(static_cast<std::uint32_t>(rtf.size() + 12));
+  appendDword(body, static_cast<std::uint32_t>(rtf.size()));
+  appendDword(body, 0x414C454D);
+  appendDword(body, 0);
+  appendBytes(body, textBytes(rtf));
+  return body;
+}
+
+Bytes mapiLayouts() {
+  return MapiListBuilder()
+      .fixed(0x00170003, 4)
+      .fixed(0x00010002, 4)
+      .fixed(0x0002000B, 4)
+      .fixed(0x0E060040, 8)
+      .fixed(0x00030005, 8)
+      .fixed(0x00040014, 8)
+      .tagOnly(0x0001000D)
+      .tagOnly(0x0037001F)
+      .tagOnly(0x0070101E)
+      .string8(0x003D001E, "RE: ")
+      .string8(0x0070001E, "Topic")
+      .string8(0x0C1E001E, "SMTP")
+      .string8(0x0C1F001E, "a@example.org")
+      .string8(0x1008001E, "sync")
+      .string8(0x0037001E, "other")
+      .counted(0x10130102, {1, 2, 3})
+      .counted(0x10090102, rtfBody())
+      .bytes();
+}
+
+Bytes attachments() {
+  return StreamBuilder()
+      .record(attAttachData, textBytes("before any title"), 2)
+      .record(attAttachRenddata, Bytes(14, 0), 2)
+      .record(attAttachTitle, cString("report.txt"), 2)
+      .record(attAttachData, textBytes("quarter,revenue\n"), 2)
+      .record(attAttachTitle, cString("../dir\\C:\\name.bin"), 2)
+      .record(attAttachData, Bytes(64, 0xEE), 2)
+      .bytes();
+}
+
+Bytes twoRtfRecords() {
+  Bytes list = MapiListBuilder().counted(0x10090102, rtfBody()).counted(0x10090102, {}).bytes();
+  return StreamBuilder().record(attMAPIProps, list).record(attMAPIProps, list).bytes();
+}
+
+Bytes shortValues() {
+  return StreamBuilder()
+      .record(attDateSent, {0xD3, 0x07, 0x03})
+      .record(attPriority, {0x02})
+      .record(attMessageStatus, {})
+      .record(attTnefVersion, {0x01})
+      .record(attSubject, Bytes(300, 's'))
+      .record(attMAPIProps, {1, 0})
+      .bytes();
+}
+
+Bytes withTail(Bytes bytes, const Bytes& tail) {
+  appendBytes(bytes, tail);
+  return bytes;
+}
+
+int made = 0;
+
+void write(const fs::path& path, const Bytes& bytes) {
+  ++made;
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!file) throw std::runtime_error("cannot write " + path.string());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("usage: make_seeds <output-directory> [stream-file-or-directory...]\n", stderr);
+    return 2;
+  }
+  fs::path dir = argv[1];
+  fs::create_directories(dir);
+  Bytes subject = StreamBuilder().record(attSubject, cString("Hello")).bytes();
+  write(dir / "every-attribute.tnef", everyAttribute());
+  write(dir / "generic-types.tnef", genericTypes());
+  write(dir / "mapi-layouts.tnef", StreamBuilder().record(attMAPIProps, mapiLayouts()).bytes());
+  write(dir / "attachments.tnef", attachments());
+  write(dir / "two-rtf-records.tnef", twoRtfRecords());
+  write(dir / "short-values.tnef", shortValues());
+  write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
+  write(dir / "header-only.tnef", StreamBuilder().bytes());
+  write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
+  write(dir / "record-length-huge.tnef", withTail(subject, {1, 4, 0x80, 1, 0, 0xF5, 0xFF, 0xFF, 0xFF, 'x', 0, 0}));
+  write(dir / "mapi-count-huge.tnef",
+        StreamBuilder().record(attMAPIProps, MapiListBuilder().tagOnly(0x0001001F).bytesWithCount(0xFFFFFFFF)).bytes());
+  write(dir / "mapi-length-huge.tnef",
+        StreamBuilder()
+            .record(attMAPIProps, MapiListBuilder().countedClaiming(0x0070001E, 0xFFFFFFF4, textBytes("ab")).bytes())
+            .bytes());
+
+  int copied = 0;
+  for (int i = 2; i < argc; ++i) {
+    std::error_code error;
+    fs::path source = argv[i];
+    if (fs::is_regular_file(source, error)) {
+      fs::copy_file(source, dir / source.filename(), fs::copy_options::overwrite_existing);
+      ++copied;
+    } else if (fs::is_directory(source, error)) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(source)) {
+        if (entry.path().extension() != ".tnef") continue;
+        fs::copy_file(entry.path(), dir / entry.path().filename(), fs::copy_options::overwrite_existing);
+        ++copied;
+      }
+    }
+  }
+  std::printf("make_seeds: %d streams made, %d copied into %s\n", made, copied, dir.c_str());
+  return 0;
+}
