@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "wendrel/id_index.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
@@ -21,7 +22,6 @@ struct NamedAttribute {
   std::string_view name;
 };
 
-// Sorted by ID for the binary search in attributeName().
 constexpr std::array<NamedAttribute, 33> kAttributeNames{{
     {attNull, "attNull"},
     {attFrom, "attFrom"},
@@ -57,7 +57,8 @@ constexpr std::array<NamedAttribute, 33> kAttributeNames{{
     {attMessageClass, "attMessageClass"},
     {attTnefVersion, "attTnefVersion"},
 }};
-static_assert(std::ranges::is_sorted(kAttributeNames, {}, &NamedAttribute::id));
+constexpr IdIndex kAttributeNameIndex(kAttributeNames, &NamedAttribute::id);
+static_assert(kAttributeNameIndex.complete());
 
 constexpr std::array<std::string_view, 9> kTypeNames{
     "atpTriples", "atpString", "atpText", "atpDate", "atpShort",
@@ -90,8 +91,8 @@ std::uint32_t readDword(ByteView bytes, std::size_t offset) { return bytes.dword
 std::uint16_t readWord(ByteView bytes, std::size_t offset) { return bytes.word(offset); }
 
 std::string_view attributeName(std::uint32_t attributeId) {
-  auto it = std::ranges::lower_bound(kAttributeNames, attributeId, {}, &NamedAttribute::id);
-  return it != kAttributeNames.end() && it->id == attributeId ? it->name : "Unknown";
+  int position = kAttributeNameIndex.find(attributeId);
+  return position >= 0 ? kAttributeNames[static_cast<std::size_t>(position)].name : "Unknown";
 }
 
 std::string_view attributeTypeName(std::uint16_t typeCode) {

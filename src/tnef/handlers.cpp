@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wendrel/id_index.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -33,7 +34,7 @@ struct DispatchRow {
   std::string_view label;
 };
 
-// Every named attribute has a row; sorted by ID for the binary search.
+// Every named attribute has a row.
 constexpr std::array<DispatchRow, 33> kDispatch{{
     {attNull, Action::nothing, ""},
     {attFrom, Action::nothing, ""},
@@ -69,11 +70,12 @@ constexpr std::array<DispatchRow, 33> kDispatch{{
     {attMessageClass, Action::text, "Message Class: "},
     {attTnefVersion, Action::version, "TNEF Version: "},
 }};
-static_assert(std::ranges::is_sorted(kDispatch, {}, &DispatchRow::id));
+constexpr IdIndex kDispatchIndex(kDispatch, &DispatchRow::id);
+static_assert(kDispatchIndex.complete());
 
 const DispatchRow* findRow(std::uint32_t attributeId) {
-  auto it = std::ranges::lower_bound(kDispatch, attributeId, {}, &DispatchRow::id);
-  return it != kDispatch.end() && it->id == attributeId ? &*it : nullptr;
+  int position = kDispatchIndex.find(attributeId);
+  return position >= 0 ? &kDispatch[static_cast<std::size_t>(position)] : nullptr;
 }
 
 void printLine(std::string_view label, std::string_view text) {

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <charconv>
+#include <cstring>
 #include <optional>
 
 #include "wendrel/output.h"
@@ -116,12 +117,27 @@ void printStringProperty(std::uint32_t tag, ByteView data) {
   out::ch('\n');
 }
 
+// "tnef_<counter>_<length in hex>.rtf", at most 29 characters.
+std::string_view rtfFileName(std::array<char, 32>& name, int counter, std::size_t length) {
+  std::size_t used = 0;
+  auto append = [&](std::string_view text) {
+    std::memcpy(name.data() + used, text.data(), text.size());
+    used += text.size();
+  };
+  char number[16];
+  append("tnef_");
+  append({number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, counter).ptr - number)});
+  append("_");
+  append({number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, length, 16).ptr - number)});
+  append(".rtf");
+  return {name.data(), used};
+}
+
 // Compressed RTF is announced or saved as it stands, still compressed, under
 // a name numbered across the whole run.
 void handleCompressedRtf(ByteView data) {
-  char name[kScratchSize];
-  int length = std::snprintf(name, sizeof name, "tnef_%d_%zx.rtf", rtfFileCounter, data.size());
-  std::string_view fileName(name, static_cast<std::size_t>(length));
+  std::array<char, 32> name;
+  std::string_view fileName = rtfFileName(name, rtfFileCounter, data.size());
   ++rtfFileCounter;
   if (saveFiles) {
     out::text("\tSaving Compressed RTF to ");
