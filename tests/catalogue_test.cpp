@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 
 #include "stream_builder.h"
@@ -25,6 +27,32 @@ TEST(Catalogue, AttributeNamesLookUpTheWholeId) {
       {0x00008004, "Unknown"},         {0x00090000, "Unknown"},
   };
   for (const Case& c : cases) EXPECT_EQ(attributeName(c.id), c.name) << std::hex << c.id;
+}
+
+TEST(Catalogue, EveryNamedIdFindsItsOwnNameAndNoOtherIdDoes) {
+  const std::uint32_t named[] = {
+      attNull, attFrom, attSubject, attMessageID, attParentID, attConversationID, attAttachTitle,
+      attBody, attDateStart, attDateEnd, attDateSent, attDateRecd, attAttachCreateDate,
+      attAttachModifyDate, attDateModified, attRequestRes, attPriority, attAidOwner, attOwner,
+      attSentFor, attDelegate, attMessageStatus, attAttachData, attAttachMetaFile,
+      attAttachTransportFilename, attAttachRenddata, attMAPIProps, attRecipTable, attAttachment,
+      attOemCodepage, attOriginalMessageClass, attMessageClass, attTnefVersion};
+  std::set<std::string_view> names;
+  for (std::uint32_t id : named) {
+    std::string_view name = attributeName(id);
+    EXPECT_EQ(name.substr(0, 3), "att") << std::hex << id;
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), std::size(named));
+  // Neighbours and other type halves of the named IDs, and a spread of others.
+  std::uint32_t state = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    state = state * 1664525u + 1013904223u;
+    std::uint32_t id = i < 2000 ? named[i % std::size(named)] ^ (1u << (i / std::size(named) % 32)) : state;
+    if (std::find(std::begin(named), std::end(named), id) == std::end(named)) {
+      EXPECT_EQ(attributeName(id), "Unknown") << std::hex << id;
+    }
+  }
 }
 
 TEST(Catalogue, TypeNamesStopAtDword) {
