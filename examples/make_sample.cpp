@@ -21,17 +21,6 @@ constexpr std::uint32_t attTnefVersion = 0x00089006, attOemCodepage = 0x00069007
                         attAttachRenddata = 0x00069002, attAttachTitle = 0x00018010,
                         attAttachModifyDate = 0x00038013, attAttachData = 0x0006800F;
 
-// A compressed-RTF body in its uncompressed ("MELA") form: sizes, magic, CRC, text.
-Bytes compressedRtf(std::string_view rtf) {
-  Bytes body;
-  appendDword(body, static_cast<std::uint32_t>(rtf.size() + 12));
-  appendDword(body, static_cast<std::uint32_t>(rtf.size()));
-  appendDword(body, 0x414C454D);
-  appendDword(body, 0);
-  appendBytes(body, textBytes(rtf));
-  return body;
-}
-
 Bytes messageProperties() {
   return MapiListBuilder()
       .fixed(0x00170003, 4)  // PR_IMPORTANCE
@@ -40,7 +29,7 @@ Bytes messageProperties() {
       .string8(0x0C1E001E, "SMTP")
       .string8(0x0C1F001E, "ada.lovelace@example.org")
       .fixed(0x0E060040, 8)  // PR_MESSAGE_DELIVERY_TIME
-      .counted(0x10090102, compressedRtf("{\\rtf1\\ansi Please find the figures attached.\\par}"))
+      .counted(0x10090102, uncompressedRtfBody("{\\rtf1\\ansi Please find the figures attached.\\par}"))
       .string8(0x1008001E, "Please find the figures attached.")
       .bytes();
 }

@@ -50,17 +50,6 @@ Bytes genericTypes() {
   return stream.bytes();
 }
 
-// A compressed-RTF body in its uncompressed form: sizes, magic "MELA", CRC, text.
-Bytes rtfBody() {
-  std::string_view rtf = "{\\rtf1 hello}";
-  Bytes body = dwordBytes(static_cast<std::uint32_t>(rtf.size() + 12));
-  appendDword(body, static_cast<std::uint32_t>(rtf.size()));
-  appendDword(body, 0x414C454D);
-  appendDword(body, 0);
-  appendBytes(body, textBytes(rtf));
-  return body;
-}
-
 Bytes mapiLayouts() {
   return MapiListBuilder()
       .fixed(0x00170003, 4)
@@ -79,7 +68,7 @@ Bytes mapiLayouts() {
       .string8(0x1008001E, "sync")
       .string8(0x0037001E, "other")
       .counted(0x10130102, {1, 2, 3})
-      .counted(0x10090102, rtfBody())
+      .counted(0x10090102, uncompressedRtfBody("{\\rtf1 hello}"))
       .bytes();
 }
 
@@ -95,7 +84,7 @@ Bytes attachments() {
 }
 
 Bytes twoRtfRecords() {
-  Bytes list = MapiListBuilder().counted(0x10090102, rtfBody()).counted(0x10090102, {}).bytes();
+  Bytes list = MapiListBuilder().counted(0x10090102, uncompressedRtfBody("{\\rtf1 hello}")).counted(0x10090102, {}).bytes();
   return StreamBuilder().record(attMAPIProps, list).record(attMAPIProps, list).bytes();
 }
 

@@ -52,6 +52,18 @@ inline Bytes dateBytes(std::uint16_t year, std::uint16_t month, std::uint16_t da
   return bytes;
 }
 
+// A compressed-RTF body in its uncompressed ("MELA") form: compressed size,
+// raw size, magic, CRC (0), then the RTF text itself.
+inline Bytes uncompressedRtfBody(std::string_view rtf) {
+  Bytes body;
+  appendDword(body, static_cast<std::uint32_t>(rtf.size() + 12));
+  appendDword(body, static_cast<std::uint32_t>(rtf.size()));
+  appendDword(body, 0x414C454D);
+  appendDword(body, 0);
+  appendBytes(body, textBytes(rtf));
+  return body;
+}
+
 // The format's checksum: the sum of the value bytes, modulo 65536.
 inline std::uint16_t checksumOf(const Bytes& value) {
   std::uint32_t sum = 0;
