@@ -203,6 +203,22 @@ TEST_F(Saving, NamesNeverLeaveTheWorkingDirectory) {
   }
 }
 
+TEST_F(Saving, LargeAttachmentsAreWrittenExactly) {
+  // Large data has its space reserved first; the file must still hold exactly
+  // the data, also when it replaces a larger file of the same name.
+  std::size_t sizes[] = {(std::size_t{1} << 20) - 1, std::size_t{1} << 20, (std::size_t{3} << 20) + 7};
+  writeFile(inner_ / "big.bin", Bytes((std::size_t{4} << 20), 'o'));
+  for (std::size_t size : sizes) {
+    Bytes data(size);
+    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i * 131 + (i >> 12));
+    RunResult result = run(StreamBuilder().record(kTitle, cString("big.bin")).record(kData, data).bytes(), {"-s"});
+    EXPECT_EQ(result.out, std::string(kGoodHeader) + "Attachment Title: big.bin\nAttachment saved to file big.bin\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(std::filesystem::file_size(inner_ / "big.bin"), size);
+    EXPECT_EQ(readFile(inner_ / "big.bin"), std::string(data.begin(), data.end())) << size;
+  }
+}
+
 TEST_F(Saving, UnopenableFileIsReportedAndDecodingGoesOn) {
   std::filesystem::create_directory(inner_ / "taken");
   Bytes stream = StreamBuilder()
