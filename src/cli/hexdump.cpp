@@ -1,8 +1,9 @@
 // The -d dump: rows of 32 bytes, eight groups of four, each group after one
 // blank and each row after a newline. Whole rows are formatted with vector
-// instructions straight into the output buffer: with two byte permutations per
-// row where the processor has AVX-512 VBMI (chosen at run time), sixteen bytes
-// at a time with SSE2 otherwise; a short last row from a digit-pair table.
+// instructions straight into the output buffer, with the best the processor
+// has (chosen at run time): two byte permutations per row with AVX-512 VBMI,
+// in-lane byte shuffles with AVX2, sixteen bytes at a time with SSE2; a short
+// last row from a digit-pair table.
 
 #include <algorithm>
 #include <array>
@@ -83,6 +84,111 @@ char* formatRowsSse2(char* p, const std::uint8_t* bytes, std::size_t rows) {
 #endif
 
 #if defined(WENDREL_DUMP_VBMI)
+// AVX2 shuffles bytes only within 128-bit lanes. A row's 64 digits come out of
+// the nibble lookup in four lanes, 16 digits (8 input bytes) each:
+//   low = [bytes 0-7 | bytes 16-23], high = [bytes 8-15 | bytes 24-31].
+// Each 16-character piece of the row draws on at most two of those lanes, so
+// it is the OR of two in-lane shuffles (index 0x80 gives zero) and of the
+// separators. Pieces 0-15 and 16-31 form the first store, 32-63 the second,
+// and 64-72 come from the last lane alone.
+struct LaneSource {
+  bool high;        // the high digit register, else the low one
+  std::size_t lane;
+};
+
+struct AvxPiece {
+  LaneSource first, second;
+};
+
+// The two sources of each 16-character piece of a row, in store order.
+constexpr AvxPiece kAvxPieces[5] = {
+    {{false, 0}, {true, 0}}, {{false, 0}, {true, 0}},  // characters 0-15, 16-31
+    {{true, 0}, {false, 1}}, {{false, 1}, {true, 1}},  // 32-47, 48-63
+    {{true, 1}, {true, 1}},                            // 64-72 and slack
+};
+
+struct AvxRowTables {
+  std::array<std::uint8_t, 80> first{}, second{}, separators{};
+  bool complete = true;  // every digit found a source lane
+};
+
+constexpr std::uint8_t kZero = 0x80;
+
+// Where digit k of a row (byte k / 2, high nibble first) sits.
+constexpr LaneSource digitLane(std::size_t digit) {
+  std::size_t byte = digit / 2;
+  return {byte % 16 >= 8, byte / 16};
+}
+constexpr std::uint8_t digitOffset(std::size_t digit) { return static_cast<std::uint8_t>(2 * (digit / 2 % 8) + digit % 2); }
+
+constexpr AvxRowTables makeAvxRowTables() {
+  AvxRowTables tables{};
+  for (std::size_t at = 0; at < tables.first.size(); ++at) {
+    tables.first[at] = tables.second[at] = kZero;
+    if (at == 0) {
+      tables.separators[at] = '\n';
+      continue;
+    }
+    std::size_t group = (at - 1) / 9, place = (at - 1) % 9;
+    if (group >= kRowBytes / kGroupBytes || place == 0) {
+      tables.separators[at] = ' ';
+      continue;
+    }
+    std::size_t digit = 2 * kGroupBytes * group + place - 1;
+    LaneSource lane = digitLane(digit);
+    const AvxPiece& piece = kAvxPieces[at / 16];
+    auto same = [&](LaneSource s) { return s.high == lane.high && s.lane == lane.lane; };
+    if (same(piece.first)) {
+      tables.first[at] = digitOffset(digit);
+    } else if (same(piece.second)) {
+      tables.second[at] = digitOffset(digit);
+    } else {
+      tables.complete = false;
+    }
+  }
+  return tables;
+}
+alignas(32) constexpr AvxRowTables kAvxRow = makeAvxRowTables();
+static_assert(kAvxRow.complete, "a row character has no source lane");
+
+[[gnu::target("avx2")]] inline __m256i load256(const std::uint8_t* table) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
+}
+
+[[gnu::target("avx2")]] char* formatRowsAvx2(char* p, const std::uint8_t* bytes, std::size_t rows) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i digitChars = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd',
+                                              'e', 'f', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b',
+                                              'c', 'd', 'e', 'f');
+  const __m256i first0 = load256(&kAvxRow.first[0]), second0 = load256(&kAvxRow.second[0]);
+  const __m256i first1 = load256(&kAvxRow.first[32]), second1 = load256(&kAvxRow.second[32]);
+  const __m256i separators0 = load256(&kAvxRow.separators[0]), separators1 = load256(&kAvxRow.separators[32]);
+  const __m128i first2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kAvxRow.first[64]));
+  const __m128i separators2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&kAvxRow.separators[64]));
+  for (std::size_t i = 0; i < rows; ++i, bytes += kRowBytes, p += kRowChars) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
+    __m256i high = _mm256_shuffle_epi8(digitChars, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+    __m256i low = _mm256_shuffle_epi8(digitChars, _mm256_and_si256(v, nibble));
+    __m256i digitsLow = _mm256_unpacklo_epi8(high, low);   // [bytes 0-7 | bytes 16-23]
+    __m256i digitsHigh = _mm256_unpackhi_epi8(high, low);  // [bytes 8-15 | bytes 24-31]
+    __m256i a0 = _mm256_permute4x64_epi64(digitsLow, 0x44);     // [0-7 | 0-7]
+    __m256i b0 = _mm256_permute4x64_epi64(digitsHigh, 0x44);    // [8-15 | 8-15]
+    __m256i a1 = _mm256_blend_epi32(digitsHigh, digitsLow, 0xF0);     // [8-15 | 16-23]
+    __m256i b1 = _mm256_permute2x128_si256(digitsLow, digitsHigh, 0x31);  // [16-23 | 24-31]
+    __m256i head = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(a0, first0), _mm256_shuffle_epi8(b0, second0)),
+                                   separators0);
+    __m256i middle = _mm256_or_si256(
+        _mm256_or_si256(_mm256_shuffle_epi8(a1, first1), _mm256_shuffle_epi8(b1, second1)), separators1);
+    __m128i tail = _mm_or_si128(_mm_shuffle_epi8(_mm256_extracti128_si256(digitsHigh, 1), first2), separators2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), head);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + 32), middle);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 64), tail);
+  }
+  return p;
+}
+#endif
+
+#if defined(WENDREL_DUMP_VBMI)
 // Where each of a row's 73 characters comes from: 0..63 are its digits in
 // order, 64 is the newline and 65 the blank. The first 64 characters form one
 // permutation, the last 9 (padded with blanks to 64) the other.
@@ -137,6 +243,7 @@ std::span<const RowFormatter> rowFormatters() {
   static constexpr RowFormatter kAll[] = {
 #if defined(WENDREL_DUMP_VBMI)
       {"avx512vbmi", formatRowsVbmi},
+      {"avx2", formatRowsAvx2},
 #endif
 #if defined(__SSE2__)
       {"sse2", formatRowsSse2},
@@ -151,6 +258,7 @@ bool rowFormatterUsable(const RowFormatter& formatter) {
   if (formatter.format == formatRowsVbmi) {
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
   }
+  if (formatter.format == formatRowsAvx2) return __builtin_cpu_supports("avx2");
 #endif
   return formatter.format != nullptr;
 }
