@@ -179,7 +179,8 @@ TEST(Catalogue, MapiTypeNames) {
       {0x0006, "PT_CURRENCY"}, {0x0007, "PT_APPTIME"}, {0x000A, "PT_ERROR"},   {0x000B, "PT_BOOLEAN"},
       {0x000D, "PT_OBJECT"},  {0x0014, "PT_I8"},      {0x001E, "PT_STRING8"},  {0x001F, "PT_UNICODE"},
       {0x0040, "PT_SYSTIME"}, {0x0102, "PT_BINARY"},  {0x0000, "unknown"},     {0x0001, "unknown"},
-      {0x101E, "unknown"},    {0x1102, "unknown"},    {0xFFFF, "unknown"},
+      {0x0101, "unknown"},    {0x0103, "unknown"},    {0x101E, "unknown"},     {0x1102, "unknown"},
+      {0xFFFF, "unknown"},
   };
   for (const Case& c : cases) EXPECT_EQ(mapiTypeName(c.type), c.name) << std::hex << c.type;
 }

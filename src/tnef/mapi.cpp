@@ -48,11 +48,23 @@ constexpr std::array<MapiType, 14> kMapiTypes{{
     {PT_BINARY, "PT_BINARY", Layout::counted},
 }};
 constexpr MapiType kUnknownType{0, "unknown", Layout::tagOnly};
-static_assert(std::ranges::is_sorted(kMapiTypes, {}, &MapiType::code));
+
+// Every listed code is below this; the type of a property is then one load,
+// with no search whose branches the processor cannot predict.
+constexpr std::size_t kTypeCodeLimit = PT_BINARY + 1;
+constexpr std::uint8_t kNoType = 0xFF;
+
+constexpr std::array<std::uint8_t, kTypeCodeLimit> makeTypeSlots() {
+  std::array<std::uint8_t, kTypeCodeLimit> slots{};
+  slots.fill(kNoType);
+  for (std::size_t i = 0; i < kMapiTypes.size(); ++i) slots[kMapiTypes[i].code] = static_cast<std::uint8_t>(i);
+  return slots;
+}
+constexpr std::array<std::uint8_t, kTypeCodeLimit> kTypeSlots = makeTypeSlots();
 
 const MapiType& findType(std::uint16_t code) {
-  auto it = std::ranges::lower_bound(kMapiTypes, code, {}, &MapiType::code);
-  return it != kMapiTypes.end() && it->code == code ? *it : kUnknownType;
+  std::uint8_t slot = code < kTypeCodeLimit ? kTypeSlots[code] : kNoType;
+  return slot != kNoType ? kMapiTypes[slot] : kUnknownType;
 }
 
 struct StringLabel {
