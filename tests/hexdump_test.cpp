@@ -32,19 +32,24 @@ Bytes mixedBytes(std::size_t count) {
   return bytes;
 }
 
-// What writeHexDump sends to standard output.
-std::string dumped(const Bytes& bytes) {
+// What the output layer sends to standard output while write runs.
+template <typename Write>
+std::string captured(Write write) {
   TempDir dir;
   std::fflush(stdout);
   int saved = ::dup(STDOUT_FILENO);
   std::FILE* file = std::fopen((dir / "out").c_str(), "w");
   ::dup2(::fileno(file), STDOUT_FILENO);
-  cli::writeHexDump(bytes);
+  write();
   out::flush();
   ::dup2(saved, STDOUT_FILENO);
   ::close(saved);
   std::fclose(file);
   return readFile(dir / "out");
+}
+
+std::string dumped(const Bytes& bytes) {
+  return captured([&] { cli::writeHexDump(bytes); });
 }
 
 TEST(HexDumpKernels, EveryKernelMatchesTheReference) {
@@ -76,6 +81,29 @@ TEST(HexDumpLayout, EveryRowLengthAndBufferBoundaries) {
     Bytes bytes = mixedBytes(size);
     EXPECT_EQ(dumped(bytes), reference(bytes)) << size;
   }
+}
+
+TEST(OutputText, EveryShortLengthAtEveryBufferPosition) {
+  // Texts of every length up to past the inline copy's limit, each one byte
+  // off from the last, so each length lands at many offsets and across the
+  // buffer's end.
+  std::string source;
+  for (std::size_t i = 0; i < 300; ++i) source += static_cast<char>('!' + i % 90);
+  std::string expected;
+  std::vector<std::string_view> pieces;
+  for (std::size_t round = 0; expected.size() < 2 * out::kBufferSize + 1000; ++round) {
+    for (std::size_t length = 0; length <= 70; ++length) {
+      std::string_view piece(source.data() + (round + length) % 200, length);
+      pieces.push_back(piece);
+      expected += piece;
+    }
+  }
+  pieces.push_back(source);
+  expected += source;
+  EXPECT_EQ(captured([&] {
+              for (std::string_view piece : pieces) out::text(piece);
+            }),
+            expected);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ extern char buffer[kBufferSize];
 extern std::size_t used;
 void drain();
 void longText(std::string_view s);
+void copyLong(char* d, const char* s, std::size_t n);  // memcpy, out of line
 
 constexpr std::array<char, 512> makeDigitPairs() {
   constexpr char kDigits[] = "0123456789abcdef";
@@ -46,9 +47,32 @@ inline std::size_t room() { return kBufferSize - detail::used; }
 // Marks the bytes up to end (inside the reserved room) as written.
 inline void commit(char* end) { detail::used = static_cast<std::size_t>(end - detail::buffer); }
 
+namespace detail {
+// Copies n bytes with at most two overlapping moves when n <= 32, inline: most
+// fields are short and of varying length, where a call to memcpy costs more
+// than the copy. Never reads outside s[0, n).
+inline void copyText(char* d, const char* s, std::size_t n) {
+  if (n >= 16) {
+    if (n > 32) return copyLong(d, s, n);
+    std::memcpy(d, s, 16);
+    std::memcpy(d + n - 16, s + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(d, s, 8);
+    std::memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(d, s, 4);
+    std::memcpy(d + n - 4, s + n - 4, 4);
+  } else if (n != 0) {
+    d[0] = s[0];
+    d[n / 2] = s[n / 2];
+    d[n - 1] = s[n - 1];
+  }
+}
+}  // namespace detail
+
 inline void text(std::string_view s) {
   if (s.size() <= kBufferSize - detail::used) [[likely]] {
-    std::memcpy(detail::buffer + detail::used, s.data(), s.size());
+    detail::copyText(detail::buffer + detail::used, s.data(), s.size());
     detail::used += s.size();
   } else {
     detail::longText(s);

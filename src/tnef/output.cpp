@@ -24,6 +24,8 @@ void drain() {
   used = 0;
 }
 
+void copyLong(char* d, const char* s, std::size_t n) { std::memcpy(d, s, n); }
+
 void longText(std::string_view s) {
   while (s.size() > kBufferSize - used) {
     std::size_t room = kBufferSize - used;
