@@ -1,5 +1,5 @@
 // The dump's row kernels and layout, checked in-process against a plain
-// printf-style rendering.
+// printf-style rendering, and the output layer's copy of short texts.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -83,7 +83,7 @@ TEST(HexDumpLayout, EveryRowLengthAndBufferBoundaries) {
   }
 }
 
-TEST(OutputText, EveryShortLengthAtEveryBufferPosition) {
+TEST(OutputText, EveryShortLengthAtManyBufferOffsets) {
   // Texts of every length up to past the inline copy's limit, each one byte
   // off from the last, so each length lands at many offsets and across the
   // buffer's end.

@@ -14,7 +14,9 @@
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define WENDREL_DUMP_VBMI 1
+// The AVX2 and AVX-512 kernels: compiled for their targets, run only where
+// the processor has them.
+#define WENDREL_DUMP_X86 1
 #endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -83,7 +85,7 @@ char* formatRowsSse2(char* p, const std::uint8_t* bytes, std::size_t rows) {
 }
 #endif
 
-#if defined(WENDREL_DUMP_VBMI)
+#if defined(WENDREL_DUMP_X86)
 // AVX2 shuffles bytes only within 128-bit lanes. A row's 64 digits come out of
 // the nibble lookup in four lanes, 16 digits (8 input bytes) each:
 //   low = [bytes 0-7 | bytes 16-23], high = [bytes 8-15 | bytes 24-31].
@@ -188,7 +190,7 @@ static_assert(kAvxRow.complete, "a row character has no source lane");
 }
 #endif
 
-#if defined(WENDREL_DUMP_VBMI)
+#if defined(WENDREL_DUMP_X86)
 // Where each of a row's 73 characters comes from: 0..63 are its digits in
 // order, 64 is the newline and 65 the blank. The first 64 characters form one
 // permutation, the last 9 (padded with blanks to 64) the other.
@@ -241,7 +243,7 @@ alignas(64) constexpr RowLayout kRowLayout = makeRowLayout();
 
 std::span<const RowFormatter> rowFormatters() {
   static constexpr RowFormatter kAll[] = {
-#if defined(WENDREL_DUMP_VBMI)
+#if defined(WENDREL_DUMP_X86)
       {"avx512vbmi", formatRowsVbmi},
       {"avx2", formatRowsAvx2},
 #endif
@@ -254,7 +256,7 @@ std::span<const RowFormatter> rowFormatters() {
 }
 
 bool rowFormatterUsable(const RowFormatter& formatter) {
-#if defined(WENDREL_DUMP_VBMI)
+#if defined(WENDREL_DUMP_X86)
   if (formatter.format == formatRowsVbmi) {
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
   }
