@@ -135,6 +135,56 @@ TEST(Catalogue, StringValuesStopAtNulAnd255Bytes) {
   }
 }
 
+// UTF-16LE units as bytes.
+Bytes units(std::initializer_list<std::uint16_t> list) {
+  Bytes bytes;
+  for (std::uint16_t unit : list) test::appendWord(bytes, unit);
+  return bytes;
+}
+
+Bytes repeated(std::uint16_t unit, std::size_t count, Bytes tail = {}) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < count; ++i) test::appendWord(bytes, unit);
+  test::appendBytes(bytes, tail);
+  return bytes;
+}
+
+TEST(Catalogue, UnicodeValuesAsUtf8) {
+  struct Case {
+    std::string name;
+    Bytes value;
+    std::string text;
+  } cases[] = {
+      {"ASCII", test::unicodeString("IPM.Note"), "IPM.Note"},
+      {"two- and three-byte characters", test::unicodeString("Grüße, 文件"), "Grüße, 文件"},
+      {"surrogate pair", units({'a', 0xD83D, 0xDE00, 'b'}), "a\xF0\x9F\x98\x80" "b"},
+      {"high surrogate before another character", units({0xD83D, 'x'}), "\xEF\xBF\xBDx"},
+      {"high surrogate at the end", units({'x', 0xD83D}), "x\xEF\xBF\xBD"},
+      {"high surrogate before the zero unit", units({0xD83D, 0, 'x'}), "\xEF\xBF\xBD"},
+      {"low surrogate alone", units({0xDE00, 'x'}), "\xEF\xBF\xBDx"},
+      {"two high surrogates, then a pair", units({0xD800, 0xD800, 0xDC00}), "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+      {"highest code point", units({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"},
+      {"ends at the first zero unit", units({'a', 0, 'b'}), "a"},
+      {"a zero byte is not a zero unit", units({0x0100, 'b'}), "\xC4\x80" "b"},
+      {"odd last byte ignored", {'a', 0, 'b'}, "a"},
+      {"empty", {}, ""},
+      {"255 bytes exactly", repeated('a', 253, units({0x00E9})), std::string(253, 'a') + "\xC3\xA9"},
+      {"cut before a character that would pass 255 bytes", repeated('a', 254, units({0x00E9})), std::string(254, 'a')},
+      {"cut before a pair", repeated('a', 252, units({0xD83D, 0xDE00})), std::string(252, 'a')},
+      {"300 characters", repeated(0x6587, 300), [] {
+         std::string text;
+         for (int i = 0; i < 85; ++i) text += "文";
+         return text;
+       }()},
+  };
+  for (const Case& c : cases) {
+    std::string_view text = copyUnicodeValue(ByteView(c.value.data(), c.value.size()));
+    EXPECT_EQ(text, c.text) << c.name;
+    EXPECT_EQ(text.data(), stringScratch) << c.name;
+    EXPECT_EQ(stringScratch[text.size()], '\0') << c.name;
+  }
+}
+
 TEST(Catalogue, StringCopyReadsNothingBeyondItsValue) {
   // The view ends before the NUL that follows it in memory.
   Bytes memory = test::cString("abcdef");

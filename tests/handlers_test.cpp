@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "process.h"
 
 namespace wendrel::test {
@@ -118,6 +121,10 @@ class Saving : public ::testing::Test {
   // Files now in the working directory, by name and contents.
   std::vector<std::pair<std::string, std::string>> saved() { return snapshot(inner_); }
 
+  void clearWorkingDirectory() {
+    for (const auto& [name, contents] : saved()) std::filesystem::remove(inner_ / name);
+  }
+
   void expectNothingOutside() {
     auto outside = [this] {
       auto files = snapshot(outer_.path());
@@ -135,34 +142,171 @@ class Saving : public ::testing::Test {
 
 constexpr std::uint32_t kTitle = 0x00018010, kData = 0x0006800F;
 
+constexpr std::uint32_t kRenddata = 0x00069002, kAttachment = 0x00069005, kMapiProps = 0x00069003;
+const Bytes kRtfBody{1, 2, 3, 4, 5};
+
+// What the n-th D of a line holds. (Built by insert: g++ 12 warns wrongly
+// about "#" + std::string.)
+std::string dataText(int n) {
+  std::string text = std::to_string(n);
+  text.insert(0, 1, '#');
+  return text;
+}
+
+// A stream from a line of records:
+//   R      attAttachRenddata (an attachment begins)
+//   D      attAttachData holding "#<n>" for the n-th D of the line
+//   T(x)   attAttachTitle x
+//   A(x)   attAttachment whose properties hold the Unicode long name x (A() an
+//          empty one)
+//   S(x)   the same with an 8-bit long name
+//   A      attAttachment without a long name
+//   M      attMAPIProps with a 5-byte compressed-RTF body
+//   X(x)   a title x whose record claims more bytes than the stream has left
+Bytes streamOf(const std::vector<std::string>& records) {
+  StreamBuilder stream;
+  int data = 0;
+  for (const std::string& record : records) {
+    std::string text = record.size() > 2 ? record.substr(2, record.size() - 3) : "";
+    std::optional<std::string_view> longName;
+    if (record.size() > 1) longName = text;
+    switch (record[0]) {
+      case 'R': stream.record(kRenddata, Bytes(14, 0), 2); break;
+      case 'D': stream.record(kData, textBytes(dataText(++data)), 2); break;
+      case 'T': stream.record(kTitle, cString(text), 2); break;
+      case 'A': stream.record(kAttachment, attachmentProperties(longName), 2); break;
+      case 'S': stream.record(kAttachment, attachmentProperties(longName, false), 2); break;
+      case 'M': stream.record(kMapiProps, MapiListBuilder().counted(0x10090102, kRtfBody).bytes()); break;
+      case 'X': stream.recordClaiming(kTitle, 1000, cString(text)); break;
+    }
+  }
+  return stream.bytes();
+}
+
+// The files a run reports as saved, in order, with what each must hold.
+std::vector<std::pair<std::string, std::string>> reportedFiles(const std::string& out) {
+  std::vector<std::pair<std::string, std::string>> files;
+  const std::string attachment = "Attachment saved to file ", rtf = "\tSaving Compressed RTF to ";
+  std::istringstream lines(out);
+  int data = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with(attachment)) files.emplace_back(line.substr(attachment.size()), dataText(++data));
+    if (line.starts_with(rtf)) files.emplace_back(line.substr(rtf.size()), std::string(kRtfBody.begin(), kRtfBody.end()));
+  }
+  return files;
+}
+
+struct NamingCase {
+  std::vector<std::string> records;
+  std::vector<std::string> files;  // where each D (and M) lands, in order
+};
+
+class Naming : public Saving {
+ protected:
+  // Each case saves every D and M in order under the names given, each file
+  // holding its own bytes; a second run over the files of the first gives the
+  // same files again.
+  void expectCases(const std::vector<NamingCase>& cases) {
+    for (const NamingCase& c : cases) {
+      std::string line = ::testing::PrintToString(c.records);
+      clearWorkingDirectory();
+      Bytes stream = streamOf(c.records);
+      RunResult result = run(stream, {"-s"});
+      auto files = reportedFiles(result.out);
+      std::vector<std::string> names;
+      for (const auto& file : files) names.push_back(file.first);
+      EXPECT_EQ(names, c.files) << line;
+      for (const auto& [name, contents] : files) EXPECT_EQ(readFile(inner_ / name), contents) << line << name;
+      EXPECT_EQ(saved().size(), files.size()) << line;
+      bool truncated = std::ranges::any_of(c.records, [](const std::string& r) { return r[0] == 'X'; });
+      EXPECT_EQ(result.err.empty(), !truncated) << line << result.err;
+      EXPECT_EQ(result.status, 0) << line;
+
+      auto first = saved();
+      RunResult again = run(stream, {"-s"});
+      EXPECT_EQ(again.out, result.out) << line;
+      EXPECT_EQ(saved(), first) << line;
+    }
+  }
+};
+
+TEST_F(Naming, EachAttachmentGoesByItsOwnName) {
+  expectCases({
+      {{"R", "D", "T(a)", "R", "D", "T(b)"}, {"a", "b"}},
+      {{"R", "T(a)", "D", "R", "T(b)", "D"}, {"a", "b"}},
+      {{"T(a)", "D", "T(b)", "D"}, {"a", "b"}},
+      {{"R", "T(HASSEL~1.JPG)", "D", "A(hasselhoff_birthday.jpg)"}, {"hasselhoff_birthday.jpg"}},
+      {{"R", "D", "T(QUICK~1.HTM)", "A(quick.html)"}, {"quick.html"}},
+      {{"R", "T(a)", "D", "A"}, {"a"}},
+      {{"D", "D", "T(t)"}, {"default.dat", "t"}},
+      {{"R", "T(a)", "D", "R", "D", "R", "T(c)", "D"}, {"a", "a-1", "c"}},
+      // The long name wins wherever it stands, but only the first list counts.
+      {{"R", "D", "A(long.txt)", "T(LONG~1.TXT)"}, {"long.txt"}},
+      {{"R", "D", "S(eight-bit.txt)", "T(EIGHT-~1.TXT)"}, {"eight-bit.txt"}},
+      {{"R", "D", "A", "A(second.txt)", "T(t)"}, {"t"}},
+      {{"R", "D", "A()", "T(t)"}, {"t"}},
+      {{"R", "D", "A(Grüße 文件 😀.txt)"}, {"Grüße 文件 😀.txt"}},
+      {{"R", "D", "A(C:\\Temp\\report.pdf)"}, {"report.pdf"}},
+      // The first title of its own; none when one came since the latest R.
+      {{"R", "D", "T(a)", "T(b)"}, {"a"}},
+      {{"T(a)", "R", "D", "T(b)"}, {"b"}},
+      {{"R", "T(a)", "D", "T(b)"}, {"a"}},
+      // The look-ahead stops at the next attachment, the next data and the
+      // first record that does not fit.
+      {{"R", "D", "R", "T(t)", "A(x)"}, {"default.dat"}},
+      {{"R", "D", "D", "A(x)", "T(t)"}, {"default.dat", "x"}},
+      {{"R", "D", "X(t)"}, {"default.dat"}},
+  });
+}
+
+TEST_F(Naming, NoFileIsWrittenTwice) {
+  std::string ext250 = "." + std::string(249, 'e');  // leaves room for 3 bytes of stem and "-1"
+  std::string longName = std::string(251, 'x') + ".txt";
+  std::string noRoom = "a." + std::string(253, 'e');  // the extension and a suffix fill 255
+  std::vector<std::string> twelve(12, "T(" + std::string(255, 'y') + ")");
+  std::vector<std::string> twelveSaved;
+  for (int n = 0; n <= 11; ++n) {
+    twelveSaved.push_back(n == 0 ? std::string(255, 'y') : std::string(n < 10 ? 253 : 252, 'y') + "-" + std::to_string(n));
+  }
+  auto titled = [](const std::vector<std::string>& titles) {
+    std::vector<std::string> records;
+    for (const std::string& title : titles) records.insert(records.end(), {title.starts_with("T(") ? title : "T(" + title + ")", "D"});
+    return records;
+  };
+  expectCases({
+      {titled({"same.txt", "same.txt", "same.txt", "same-1.txt", "dir/same.txt"}),
+       {"same.txt", "same-1.txt", "same-2.txt", "same-1-1.txt", "same-3.txt"}},
+      {titled({".same", ".same", "plain", "plain", "a.b.c", "a.b.c", "dot.", "dot."}),
+       {".same", ".same-1", "plain", "plain-1", "a.b.c", "a.b-1.c", "dot.", "dot-1."}},
+      {titled({longName, longName}), {longName, std::string(249, 'x') + "-1.txt"}},
+      {titled({"abcd" + ext250, "abcd" + ext250}), {"abcd" + ext250, "abc-1" + ext250}},
+      {titled({noRoom, noRoom}), {noRoom, noRoom.substr(0, 253) + "-1"}},
+      {titled(twelve), twelveSaved},
+      {{"T(tnef_0_5.rtf)", "D", "M", "M"}, {"tnef_0_5.rtf", "tnef_0_5-1.rtf", "tnef_1_5.rtf"}},
+      {{"M", "R", "D", "A(tnef_0_5.rtf)"}, {"tnef_0_5.rtf", "tnef_0_5-1.rtf"}},
+  });
+}
+
 TEST_F(Saving, AnnouncedButNotWrittenWithoutSave) {
   Bytes stream = StreamBuilder().record(kData, textBytes("one")).record(kTitle, cString("a.txt"), 2)
                      .record(kData, textBytes("two"), 2).bytes();
   RunResult result = run(stream, {});
   EXPECT_EQ(result.out, std::string(kGoodHeader) +
-                            "TNEF Contains attached file default.dat\nAttachment Title: a.txt\n"
+                            "TNEF Contains attached file a.txt\nAttachment Title: a.txt\n"
                             "TNEF Contains attached file a.txt\n");
   EXPECT_TRUE(saved().empty());
 }
 
-TEST_F(Saving, DataGoesUnderTheLatestEarlierTitle) {
-  Bytes stream = StreamBuilder()
-                     .record(kData, textBytes("first"))
-                     .record(kTitle, cString("a.txt"))
-                     .record(kData, textBytes("second"))
-                     .record(kData, textBytes("third"))
-                     .record(kTitle, cString("empty.bin"), 1)
-                     .record(kData, {})
-                     .bytes();
-  RunResult result = run(stream, {"-s"});
-  EXPECT_EQ(result.out, std::string(kGoodHeader) +
-                            "Attachment saved to file default.dat\nAttachment Title: a.txt\n"
-                            "Attachment saved to file a.txt\nAttachment saved to file a.txt\n"
-                            "Attachment Title: empty.bin\nAttachment saved to file empty.bin\n");
-  EXPECT_EQ(result.err, "");
-  std::vector<std::pair<std::string, std::string>> expected{
-      {"a.txt", "third"}, {"default.dat", "first"}, {"empty.bin", ""}};
-  EXPECT_EQ(saved(), expected);
+TEST_F(Saving, ManyAttachmentsOfOneTitleAllLand) {
+  constexpr int kCount = 1001;  // suffixes of one to four digits
+  StreamBuilder stream;
+  for (int i = 0; i < kCount; ++i) stream.record(kTitle, cString("image001.png"), 2).record(kData, textBytes(std::to_string(i)), 2);
+  RunResult result = run(stream.bytes(), {"-s"});
+  EXPECT_EQ(result.status, 0);
+  auto files = saved();
+  ASSERT_EQ(files.size(), std::size_t{kCount});
+  EXPECT_EQ(readFile(inner_ / "image001.png"), "0");
+  EXPECT_EQ(readFile(inner_ / "image001-1000.png"), "1000");
 }
 
 TEST_F(Saving, LongTitlesAreCutTo255Bytes) {
@@ -184,11 +328,12 @@ TEST_F(Saving, NamesNeverLeaveTheWorkingDirectory) {
       {"a\\.", "."},
   };
   for (const Case& c : cases) {
-    for (const auto& [name, contents] : saved()) std::filesystem::remove(inner_ / name);
+    clearWorkingDirectory();
     Bytes stream = StreamBuilder().record(kTitle, cString(c.title)).record(kData, textBytes("payload")).bytes();
     RunResult result = run(stream, {"-s"});
     std::string titleLine = "Attachment Title: " + c.title + "\n";
-    if (c.written.empty() || c.written == "." || c.written == "..") {
+    bool unusable = c.written.empty() || c.written == "." || c.written == "..";
+    if (unusable) {
       EXPECT_EQ(result.out, kGoodHeader + titleLine + "Failure saving attachment to file " + c.title + "\n");
       EXPECT_EQ(result.err, "Error openning file " + c.written + " for writing\n");
       EXPECT_TRUE(saved().empty()) << c.title;
@@ -198,7 +343,7 @@ TEST_F(Saving, NamesNeverLeaveTheWorkingDirectory) {
       std::vector<std::pair<std::string, std::string>> expected{{c.written, "payload"}};
       EXPECT_EQ(saved(), expected) << c.title;
     }
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, unusable ? 255 : 0) << c.title;
     expectNothingOutside();
   }
 }
@@ -219,18 +364,23 @@ TEST_F(Saving, LargeAttachmentsAreWrittenExactly) {
   }
 }
 
+// A failed save does not stop decoding or later saves, but fails the run.
 TEST_F(Saving, UnopenableFileIsReportedAndDecodingGoesOn) {
   std::filesystem::create_directory(inner_ / "taken");
   Bytes stream = StreamBuilder()
                      .record(kTitle, cString("taken"))
                      .record(kData, textBytes("lost"))
                      .record(0x00018004, cString("after"))
+                     .record(kTitle, cString("kept"))
+                     .record(kData, textBytes("kept"))
                      .bytes();
   RunResult result = run(stream, {"-s"});
   EXPECT_EQ(result.out, std::string(kGoodHeader) +
-                            "Attachment Title: taken\nFailure saving attachment to file taken\nSubject: after\n");
+                            "Attachment Title: taken\nFailure saving attachment to file taken\nSubject: after\n"
+                            "Attachment Title: kept\nAttachment saved to file kept\n");
   EXPECT_EQ(result.err, "Error openning file taken for writing\n");
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(readFile(inner_ / "kept"), "kept");
+  EXPECT_EQ(result.status, 255);
 }
 
 TEST_F(Saving, WriteFailuresAreFailures) {
@@ -245,7 +395,7 @@ TEST_F(Saving, WriteFailuresAreFailures) {
     EXPECT_EQ(result.out,
               std::string(kGoodHeader) + "Attachment Title: full.bin\nFailure saving attachment to file full.bin\n");
     EXPECT_EQ(result.err, "Error writing file full.bin\n" + c.call + ": No space left on device\n");
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, 255);
   }
 }
 

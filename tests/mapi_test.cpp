@@ -18,6 +18,11 @@ RunResult decodeList(const Bytes& list, const std::vector<std::string>& flags = 
   return decode(StreamBuilder().record(kMapiProps, list).bytes(), flags);
 }
 
+Bytes plus(Bytes bytes, const Bytes& more) {
+  appendBytes(bytes, more);
+  return bytes;
+}
+
 struct Case {
   std::string name;
   Bytes list;
@@ -100,18 +105,15 @@ TEST(MapiList, EachLayoutStepsToTheNextTag) {
            "\tNumber of Properties: 6\n\tProperty: 00010005 (PT_DOUBLE)\n\tProperty: 00020006 (PT_CURRENCY)\n"
            "\tProperty: 00030007 (PT_APPTIME)\n\tProperty: 00040014 (PT_I8)\n\tProperty: 00050040 (PT_SYSTIME)\n"
            "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: eight\n"},
-          {"tag-only types",
+          {"types without a value",
            MapiListBuilder()
-               .tagOnly(0x0001000D)
-               .tagOnly(0x0002001F)
-               .tagOnly(0x0070101E)
                .tagOnly(0x00040000)
                .tagOnly(0x00050001)
+               .tagOnly(0x00061001)
                .string8(0x0070001E, "bare")
                .bytes(),
-           "\tNumber of Properties: 6\n\tProperty: 0001000d (PT_OBJECT)\n\tProperty: 0002001f (PT_UNICODE)\n"
-           "\tProperty: 0070101e (unknown)\n\tProperty: 00040000 (unknown)\n\tProperty: 00050001 (unknown)\n"
-           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bare\n"},
+           "\tNumber of Properties: 4\n\tProperty: 00040000 (unknown)\n\tProperty: 00050001 (unknown)\n"
+           "\tProperty: 00061001 (unknown)\n\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bare\n"},
           {"binary values of every padding",
            MapiListBuilder()
                .counted(0x10130102, {})
@@ -123,6 +125,64 @@ TEST(MapiList, EachLayoutStepsToTheNextTag) {
            "\tNumber of Properties: 5\n\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
            "\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
            "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bin\n"},
+          {"named properties: by number, by name, and a name without a value",
+           MapiListBuilder()
+               .property(0x80010003, plus(MapiListBuilder::namedById(0x8233), {1, 2, 3, 4}))
+               .property(0x8002001F, plus(MapiListBuilder::namedByString("Keywords"),
+                                          MapiListBuilder::countedValue(unicodeString("named text"))))
+               .property(0x80030001, MapiListBuilder::namedByString("abc"))
+               .string8(0x0070001E, "after")
+               .bytes(),
+           "\tNumber of Properties: 4\n\tProperty: 80010003 (PT_LONG)\n\tProperty: 8002001f (PT_UNICODE)\n"
+           "\tUnknown String: named text\n\tProperty: 80030001 (unknown)\n\tProperty: 0070001e (PT_STRING8)\n"
+           "\tConversation Topic: after\n"},
+          {"Unicode strings take the labels of their property IDs",
+           MapiListBuilder()
+               .unicode(0x003D001F, "RE: ")
+               .unicode(0x0070001F, "Тема")
+               .unicode(0x0C1E001F, "SMTP")
+               .unicode(0x0C1F001F, "a@b.example")
+               .unicode(0x1008001F, "sync")
+               .unicode(0x0037001F, "")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 003d001f (PT_UNICODE)\n\tSubject Prefix: RE: \n"
+           "\tProperty: 0070001f (PT_UNICODE)\n\tConversation Topic: Тема\n"
+           "\tProperty: 0c1e001f (PT_UNICODE)\n\tSender Address Type: SMTP\n"
+           "\tProperty: 0c1f001f (PT_UNICODE)\n\tSender Email Address: a@b.example\n"
+           "\tProperty: 1008001f (PT_UNICODE)\n\tRTF Sync body tag: sync\n"
+           "\tProperty: 0037001f (PT_UNICODE)\n\tUnknown String: \n"},
+          {"objects and class IDs",
+           MapiListBuilder()
+               .property(0x3701000D, MapiListBuilder::countedValue(Bytes(21, 'o')))
+               .property(0x00300048, Bytes(16, 0xC1))
+               .string8(0x0070001E, "after")
+               .bytes(),
+           "\tNumber of Properties: 3\n\tProperty: 3701000d (PT_OBJECT)\n\tProperty: 00300048 (unknown)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: after\n"},
+          {"multi-valued fixed slots",
+           MapiListBuilder()
+               .property(0x10001003, plus(dwordBytes(3), Bytes(12, 7)))
+               .property(0x10011014, plus(dwordBytes(2), Bytes(16, 7)))
+               .property(0x10021048, plus(dwordBytes(1), Bytes(16, 7)))
+               .property(0x10031002, plus(dwordBytes(2), Bytes(8, 7)))
+               .property(0x10041003, dwordBytes(0))
+               .string8(0x0070001E, "after")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 10001003 (unknown)\n\tProperty: 10011014 (unknown)\n"
+           "\tProperty: 10021048 (unknown)\n\tProperty: 10031002 (unknown)\n\tProperty: 10041003 (unknown)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: after\n"},
+          {"multi-valued counted values are walked over, not printed",
+           MapiListBuilder()
+               .property(0x1004101E, MapiListBuilder::multiCountedValue({cString("ab"), cString("cdef")}))
+               .property(0x1005101F, MapiListBuilder::multiCountedValue({unicodeString("x"), unicodeString("")}))
+               .property(0x10061102, MapiListBuilder::multiCountedValue({{1, 2, 3}, {}}))
+               .property(0x1007100D, MapiListBuilder::multiCountedValue({Bytes(20, 'o')}))
+               .property(0x8008101F, plus(MapiListBuilder::namedById(1), MapiListBuilder::multiCountedValue({})))
+               .string8(0x0070001E, "after")
+               .bytes(),
+           "\tNumber of Properties: 6\n\tProperty: 1004101e (unknown)\n\tProperty: 1005101f (unknown)\n"
+           "\tProperty: 10061102 (unknown)\n\tProperty: 1007100d (unknown)\n\tProperty: 8008101f (unknown)\n"
+           "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: after\n"},
       },
       {"-v"});
 }
@@ -131,12 +191,13 @@ TEST(MapiList, WithoutVerboseOnlyStringsAndRtfShow) {
   expectCases({{"mixed",
                 MapiListBuilder()
                     .fixed(0x00010002, 4)
-                    .tagOnly(0x0002001F)
+                    .unicode(0x0070001F, "Topic")
                     .counted(0x10130102, {9, 9})
                     .counted(kCompressedRtf, {1, 2, 3})
                     .string8(0x0C1E001E, "EX")
                     .bytes(),
-                "\tNumber of Properties: 5\n\tContains Compressed RTF MAPI property\n\tSender Address Type: EX\n"}});
+                "\tNumber of Properties: 5\n\tConversation Topic: Topic\n\tContains Compressed RTF MAPI property\n"
+                "\tSender Address Type: EX\n"}});
 }
 
 TEST(MapiList, PropertiesThatDoNotFitEndTheWalk) {
@@ -146,20 +207,16 @@ TEST(MapiList, PropertiesThatDoNotFitEndTheWalk) {
     counted.insert(counted.end(), list.begin() + 4, list.end());
     return counted;
   };
-  auto plus = [](Bytes list, const Bytes& more) {
-    appendBytes(list, more);
-    return list;
-  };
   const std::string kept = "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: kept\n";
   expectCases(
       {
           {"no count", {}, "", kTruncated},
           {"three bytes of count", {1, 0, 0}, "", kTruncated},
           {"count beyond the properties", withCount(one, 2), "\tNumber of Properties: 2\n" + kept, kTruncated},
-          {"count of 0xFFFFFFFF over tag-only properties",
-           MapiListBuilder().tagOnly(0x0001001F).tagOnly(0x0002001F).bytesWithCount(0xFFFFFFFF),
-           "\tNumber of Properties: 4294967295\n\tProperty: 0001001f (PT_UNICODE)\n"
-           "\tProperty: 0002001f (PT_UNICODE)\n",
+          {"count of 0xFFFFFFFF over properties without a value",
+           MapiListBuilder().tagOnly(0x00010001).tagOnly(0x00020000).bytesWithCount(0xFFFFFFFF),
+           "\tNumber of Properties: 4294967295\n\tProperty: 00010001 (unknown)\n"
+           "\tProperty: 00020000 (unknown)\n",
            kTruncated},
           {"half a tag", plus(withCount(one, 2), {0x1E, 0x00}), "\tNumber of Properties: 2\n" + kept, kTruncated},
           {"4-byte slot one short", plus(withCount(one, 2), {0x03, 0, 0x20, 0, 1, 2, 3}),
@@ -179,6 +236,38 @@ TEST(MapiList, PropertiesThatDoNotFitEndTheWalk) {
            plus(withCount(one, 3), {0x1E, 0, 0x70, 0, 1, 0, 0, 0, 1, 0, 0, 0, 'z'}),
            "\tNumber of Properties: 3\n" + kept + "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: z\n",
            kTruncated},
+          {"named: GUID cut short", plus(withCount(one, 2), plus(dwordBytes(0x80010003), Bytes(10, 1))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"named: number missing",
+           plus(withCount(one, 2), plus(dwordBytes(0x80010003), plus(MapiListBuilder::guid(), dwordBytes(0)))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"named: name longer than the list",
+           plus(withCount(one, 2), plus(dwordBytes(0x80010001), plus(MapiListBuilder::guid(), {1, 0, 0, 0, 0xF0, 0xFF, 0xFF, 0xFF, 'n'}))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"named: name fits, its padding and value do not",
+           plus(withCount(one, 2), plus(dwordBytes(0x80010003), plus(MapiListBuilder::guid(), {1, 0, 0, 0, 2, 0, 0, 0, 'n', 0}))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"named without a value: the name's padding may be missing at the end",
+           plus(withCount(one, 2), plus(dwordBytes(0x80010001), plus(MapiListBuilder::guid(), {1, 0, 0, 0, 2, 0, 0, 0, 'n', 0}))),
+           "\tNumber of Properties: 2\n" + kept + "\tProperty: 80010001 (unknown)\n"},
+          {"multi-valued: count of fixed slots beyond the list",
+           plus(withCount(one, 2), plus(dwordBytes(0x10001003), plus(dwordBytes(0xFFFFFFFF), Bytes(8, 1)))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"multi-valued: 2^30 class IDs (2^34 bytes)",
+           plus(withCount(one, 2), plus(dwordBytes(0x10001048), plus(dwordBytes(0x40000000), Bytes(32, 1)))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"multi-valued: count of counted values beyond the list",
+           plus(withCount(one, 2), plus(dwordBytes(0x1000101E), plus(dwordBytes(0xFFFFFFFF), Bytes(16, 0)))),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"multi-valued: a value longer than the list",
+           plus(withCount(one, 2), plus(dwordBytes(0x10001102), {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2})),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
+          {"multi-valued: the last value's padding may be missing at the end",
+           plus(withCount(one, 2), plus(dwordBytes(0x10001102), {2, 0, 0, 0, 1, 0, 0, 0, 9, 0, 0, 0, 1, 0, 0, 0, 8})),
+           "\tNumber of Properties: 2\n" + kept + "\tProperty: 10001102 (unknown)\n"},
+          {"Unicode value longer than the list",
+           plus(withCount(one, 2), plus(dwordBytes(0x0070001F), {1, 0, 0, 0, 9, 0, 0, 0, 'a', 0, 'b', 0})),
+           "\tNumber of Properties: 2\n" + kept, kTruncated},
       },
       {"-v"});
   for (std::uint32_t length : {0x7FFFFFF0u, 0x80000000u, 0xFFFFFFF4u, 0xFFFFFFFFu}) {
@@ -242,7 +331,7 @@ TEST(MapiList, CompressedRtfWriteFailureIsReportedAndTheWalkGoesOn) {
   EXPECT_EQ(result.out, listed("\tNumber of Properties: 2\n\tSaving Compressed RTF to tnef_0_4.rtf\n"
                                "\tConversation Topic: next\n"));
   EXPECT_EQ(result.err, "Error writing file tnef_0_4.rtf\nfclose: No space left on device\n");
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.status, 255);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 //
 // Decoding state is process-wide, as in any single-shot command-line tool: the
 // option flags, three scratch buffers for formatted values, the attachment file
-// name and the compressed-RTF counter. resetDecoderState() puts it back to its
-// start-up values for programs that decode more than one stream per process.
+// name, the compressed-RTF counter and the files saved so far.
+// resetDecoderState() puts it back to its start-up values (and frees what the
+// run allocated) for programs that decode more than one stream per process.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -32,6 +34,9 @@ extern char statusText[kScratchSize];
 extern char attachmentFileName[kScratchSize];
 // Numbers the compressed-RTF bodies met in this process, from 0.
 extern int rtfFileCounter;
+// Saves that failed (unusable name, create, write or close); any makes the
+// exit status -1.
+extern int failedSaves;
 
 void resetDecoderState();
 
@@ -118,6 +123,11 @@ int decodeStream(std::span<const std::uint8_t> stream);
 // Prints the verbose header of one whole record (the view spans exactly the
 // record) and dispatches it; returns the bytes the record occupies.
 std::int64_t handleAttribute(ByteView record);
+// The records after the one being handled, to the end of the stream (empty
+// outside a walk): what a handler may look ahead at.
+ByteView followingRecords();
+// Splits the first record off records when it lies wholly inside them.
+bool takeRecord(ByteView& records, AttributeRecord& record);
 
 // ---- Catalogue and formatters ----
 std::uint32_t readDword(ByteView bytes, std::size_t offset = 0);
@@ -128,7 +138,12 @@ TnefDate readTnefDate(ByteView value);
 std::string_view formatDate(ByteView value);
 std::string_view priorityLabel(std::uint16_t priority);
 std::string_view messageStatusText(std::uint8_t flags);
-std::string_view copyStringValue(ByteView value);
+// At most 255 bytes of an 8-bit text, up to its first NUL, into text.
+std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
+// A UTF-16LE text as UTF-8 into text: up to the first zero unit, surrogate
+// pairs combined, unpaired surrogates as U+FFFD, cut to at most 255 bytes
+// between characters.
+std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
 
 // ---- Attribute handlers ----
 void dispatchAttribute(std::uint32_t attributeId, ByteView value);
@@ -136,12 +151,24 @@ int printGenericAttribute(std::uint32_t attributeId, ByteView value);
 // The part of name after its last '/' or '\'; saved files never leave the
 // current directory.
 std::string_view confinedFileName(std::string_view name);
-// Writes data to the confined form of name; 0 on success, -1 on any failure
-// (reported on standard error).
+// The file a save under name would create now: the confined name, or when
+// this run has already created that, the first of <stem>-1<ext>, <stem>-2<ext>,
+// ... that it has not. The view is valid until the next call.
+std::string_view fileNameToCreate(std::string_view name);
+// Writes data to the confined form of name and remembers that this run created
+// it; 0 on success, -1 on any failure (reported on standard error and counted
+// in failedSaves).
 int saveToFile(std::string_view name, ByteView data);
+// How many files this run has created.
+std::size_t createdFileCount();
 
 // ---- MAPI property list ----
 void dumpMapiProperties(ByteView value);
 std::string_view mapiTypeName(std::uint16_t type);
+// The first single-valued 8-bit or Unicode string property with the given ID
+// in a property list, as text in text (UTF-8 for Unicode); nothing when the
+// list holds none before its end or its first property that does not fit.
+std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t id,
+                                                   char (&text)[kScratchSize]);
 
 }  // namespace wendrel

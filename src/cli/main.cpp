@@ -25,5 +25,7 @@ int main(int argc, char** argv) {
   }
   if (arguments.dumpHex) cli::writeHexDump(*stream);
   decodeStream(*stream);
-  return out::finishOutput() ? 0 : -1;
+  bool outputWritten = out::finishOutput();
+  // A file that could not be saved fails the run, after the rest is decoded.
+  return outputWritten && failedSaves == 0 ? 0 : -1;
 }

@@ -139,17 +139,60 @@ std::string_view messageStatusText(std::uint8_t flags) {
 }
 
 // At most 255 bytes of the value, up to its first NUL; never reads past the view.
-std::string_view copyStringValue(ByteView value) {
+std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize]) {
   std::size_t limit = std::min(value.size(), kMaxText);
   std::size_t length = limit;
   if (limit != 0) {
     if (const void* nul = std::memchr(value.data(), '\0', limit)) {
       length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - value.data());
     }
-    std::memcpy(stringScratch, value.data(), length);
+    std::memcpy(text, value.data(), length);
   }
-  std::memset(stringScratch + length, 0, limit - length + 1);
-  return {stringScratch, length};
+  std::memset(text + length, 0, limit - length + 1);
+  return {text, length};
+}
+
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+constexpr bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// The character whose first code unit is at unit index i of value, and how
+// many units it takes; a surrogate without its partner is U+FFFD.
+char32_t decodeUtf16(ByteView value, std::size_t i, std::size_t units, std::size_t& taken) {
+  char32_t unit = value.word(2 * i);
+  taken = 1;
+  if (isHighSurrogate(unit) && i + 1 < units && isLowSurrogate(value.word(2 * i + 2))) {
+    taken = 2;
+    return 0x10000 + ((unit - 0xD800) << 10) + (value.word(2 * i + 2) - 0xDC00);
+  }
+  return isHighSurrogate(unit) || isLowSurrogate(unit) ? kReplacementCharacter : unit;
+}
+
+std::size_t utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+char* appendUtf8(char* p, char32_t c, std::size_t length) {
+  static constexpr std::uint8_t kLead[] = {0, 0x00, 0xC0, 0xE0, 0xF0};
+  for (std::size_t k = length; k-- > 1; c >>= 6) p[k] = static_cast<char>(0x80 | (c & 0x3F));
+  p[0] = static_cast<char>(kLead[length] | c);
+  return p + length;
+}
+
+}  // namespace
+
+std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
+  std::size_t units = value.size() / 2;  // an odd last byte is no unit
+  char* p = text;
+  for (std::size_t i = 0, taken = 0; i < units && value.word(2 * i) != 0; i += taken) {
+    char32_t c = decodeUtf16(value, i, units, taken);
+    std::size_t length = utf8Length(c);
+    if (static_cast<std::size_t>(p - text) + length > kMaxText) break;
+    p = appendUtf8(p, c, length);
+  }
+  *p = '\0';
+  return {text, static_cast<std::size_t>(p - text)};
 }
 
 }  // namespace wendrel

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "wendrel/id_index.h"
@@ -15,14 +17,20 @@
 namespace wendrel {
 
 char attachmentFileName[kScratchSize] = "default.dat";
+int failedSaves = 0;
 
 namespace {
+
+// Whether an attAttachTitle has been handled since the latest
+// attAttachRenddata, which begins an attachment (or since the start).
+bool attachmentTitled = false;
 
 enum class Action : std::uint8_t {
   nothing,
   text,        // label, the value as text
   date,        // label, the value as a date
   title,       // remember the attachment name, then print it
+  attachStart, // a new attachment begins: it has no title yet
   priority,    // label, number and priority label
   status,      // label, status words of the first byte
   version,     // label, major.minor
@@ -63,7 +71,7 @@ constexpr std::array<DispatchRow, 33> kDispatch{{
     {attAttachData, Action::attachData, ""},
     {attAttachMetaFile, Action::nothing, ""},
     {attAttachTransportFilename, Action::nothing, ""},
-    {attAttachRenddata, Action::nothing, ""},
+    {attAttachRenddata, Action::attachStart, ""},
     {attMAPIProps, Action::mapiProps, "MAPI Properties\n"},
     {attRecipTable, Action::nothing, ""},
     {attAttachment, Action::nothing, ""},
@@ -106,16 +114,53 @@ void printVersion(std::string_view label, ByteView value) {
 void rememberAttachmentTitle(std::string_view label, ByteView value) {
   std::string_view title = copyStringValue(value);
   std::memcpy(attachmentFileName, title.data(), title.size() + 1);
+  attachmentTitled = true;
   printLine(label, attachmentFileName);
 }
 
+// What the records after an attachment's data hold of its name, up to the
+// next attachment or data record: the first title and the first property list.
+struct OwnNames {
+  std::optional<ByteView> title;
+  std::optional<ByteView> properties;
+};
+
+OwnNames lookAheadForNames() {
+  OwnNames own;
+  ByteView rest = followingRecords();
+  AttributeRecord record;
+  while (!(own.title && own.properties) && takeRecord(rest, record)) {
+    if (record.attributeId == attAttachRenddata || record.attributeId == attAttachData) break;
+    if (record.attributeId == attAttachTitle && !own.title) own.title = record.value;
+    if (record.attributeId == attAttachment && !own.properties) own.properties = record.value;
+  }
+  return own;
+}
+
+// The name attachment data goes by: the long file name in the attachment's
+// own properties (mail clients show it; the title is often an 8.3 form of it),
+// else the attachment's own title when none came before the data (many
+// writers put the data first), else the latest earlier title.
+std::string_view attachmentDataName(char (&text)[kScratchSize]) {
+  constexpr std::uint16_t kAttachLongFilename = 0x3707;
+  OwnNames own = lookAheadForNames();
+  if (own.properties) {
+    std::optional<std::string_view> longName = findStringProperty(*own.properties, kAttachLongFilename, text);
+    if (longName && !longName->empty()) return *longName;
+  }
+  if (!attachmentTitled && own.title) return copyStringValue(*own.title, text);
+  return attachmentFileName;
+}
+
 void handleAttachmentData(ByteView value) {
-  if (!saveFiles) {
-    printLine("TNEF Contains attached file ", attachmentFileName);
-  } else if (saveToFile(attachmentFileName, value) == 0) {
-    printLine("Attachment saved to file ", confinedFileName(attachmentFileName));
+  char text[kScratchSize];
+  std::string_view name = attachmentDataName(text);
+  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  std::string_view target = fileNameToCreate(name);
+  if (saveToFile(target, value) == 0) {
+    printLine("Attachment saved to file ", target);
   } else {
-    printLine("Failure saving attachment to file ", attachmentFileName);
+    printLine("Failure saving attachment to file ", name);
   }
 }
 
@@ -125,6 +170,7 @@ void runAction(const DispatchRow& row, ByteView value) {
     case Action::text: return printLine(row.label, copyStringValue(value));
     case Action::date: return printLine(row.label, formatDate(value));
     case Action::title: return rememberAttachmentTitle(row.label, value);
+    case Action::attachStart: attachmentTitled = false; return;
     case Action::priority: return printPriority(row.label, value);
     case Action::status: return printLine(row.label, messageStatusText(value.byte(0)));
     case Action::version: return printVersion(row.label, value);
@@ -141,6 +187,7 @@ bool isPlainFileName(std::string_view name) {
 
 int reportSaveError(const char* name, const char* call, int error) {
   out::error("Error writing file %s\n%s: %s\n", name, call, std::strerror(error));
+  ++failedSaves;
   return -1;
 }
 
@@ -158,7 +205,143 @@ void reserveSpace([[maybe_unused]] std::FILE* file, [[maybe_unused]] std::size_t
 #endif
 }
 
+
+// ---- The files this run created ----
+// An open-addressing hash table of names, allocated with malloc (the tool links
+// no C++ run-time). An entry records whether the run created a file of that
+// name, and the next suffix to try for the names whose first candidate it is.
+struct NameEntry {
+  char* name;  // NUL-terminated; nullptr in an empty slot
+  std::uint32_t length;
+  std::uint32_t hash;
+  std::uint32_t nextSuffix;
+  bool created;
+};
+
+struct NameTable {
+  NameEntry* slots = nullptr;
+  std::size_t capacity = 0;  // 0 or a power of two
+  std::size_t used = 0;
+  std::size_t created = 0;
+};
+NameTable names;
+
+std::uint32_t hashName(std::string_view name) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
+  return hash;
+}
+
+// The slot that holds name, or the empty slot where it belongs.
+NameEntry* slotFor(NameEntry* slots, std::size_t capacity, std::string_view name, std::uint32_t hash) {
+  for (std::size_t i = hash & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
+    NameEntry& entry = slots[i];
+    if (entry.name == nullptr || (entry.hash == hash && std::string_view(entry.name, entry.length) == name)) {
+      return &entry;
+    }
+  }
+}
+
+const NameEntry* findName(std::string_view name) {
+  if (names.capacity == 0) return nullptr;
+  const NameEntry* entry = slotFor(names.slots, names.capacity, name, hashName(name));
+  return entry->name != nullptr ? entry : nullptr;
+}
+
+bool growNames() {
+  std::size_t capacity = names.capacity == 0 ? 64 : 2 * names.capacity;
+  auto* slots = static_cast<NameEntry*>(std::calloc(capacity, sizeof(NameEntry)));
+  if (slots == nullptr) return false;
+  for (std::size_t i = 0; i < names.capacity; ++i) {
+    const NameEntry& entry = names.slots[i];
+    if (entry.name != nullptr) *slotFor(slots, capacity, {entry.name, entry.length}, entry.hash) = entry;
+  }
+  std::free(names.slots);
+  names.slots = slots;
+  names.capacity = capacity;
+  return true;
+}
+
+// The entry of name, added when missing; nullptr when memory runs out.
+NameEntry* enterName(std::string_view name) {
+  if (2 * (names.used + 1) > names.capacity && !growNames()) return nullptr;
+  std::uint32_t hash = hashName(name);
+  NameEntry* entry = slotFor(names.slots, names.capacity, name, hash);
+  if (entry->name != nullptr) return entry;
+  auto* copy = static_cast<char*>(std::malloc(name.size() + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, name.data(), name.size());
+  copy[name.size()] = '\0';
+  *entry = {copy, static_cast<std::uint32_t>(name.size()), hash, 1, false};
+  ++names.used;
+  return entry;
+}
+
+bool wasCreated(std::string_view name) {
+  const NameEntry* entry = findName(name);
+  return entry != nullptr && entry->created;
+}
+
+void rememberCreated(std::string_view name) {
+  NameEntry* entry = enterName(name);
+  if (entry != nullptr && !entry->created) {
+    entry->created = true;
+    ++names.created;
+  }
+}
+
+void forgetNames() {
+  for (std::size_t i = 0; i < names.capacity; ++i) std::free(names.slots[i].name);
+  std::free(names.slots);
+  names = {};
+}
+
+// "<stem>-<n><ext>" in buffer, where ext runs from the name's last '.' unless
+// that is its first byte. The stem is cut so the name keeps to 255 bytes; when
+// the extension leaves no room for it, the whole name is the stem.
+std::string_view suffixedName(std::string_view name, std::uint32_t n, char (&buffer)[kScratchSize]) {
+  char suffix[16] = "-";
+  std::size_t suffixLength = static_cast<std::size_t>(std::to_chars(suffix + 1, suffix + sizeof suffix, n).ptr - suffix);
+  std::size_t dot = name.rfind('.');
+  std::string_view stem = name, extension;
+  if (dot != std::string_view::npos && dot != 0) {
+    stem = {name.data(), dot};
+    extension = {name.data() + dot, name.size() - dot};
+  }
+  if (extension.size() + suffixLength >= kMaxText) {
+    stem = name;
+    extension = {};
+  }
+  stem = {stem.data(), std::min(stem.size(), kMaxText - extension.size() - suffixLength)};
+  char* p = std::copy(stem.begin(), stem.end(), buffer);
+  p = std::copy(suffix, suffix + suffixLength, p);
+  p = std::copy(extension.begin(), extension.end(), p);
+  *p = '\0';
+  return {buffer, static_cast<std::size_t>(p - buffer)};
+}
+
+// Where the suffix search for name keeps its counter. Names with the same first
+// candidate have the same candidates throughout (the stem is only cut further),
+// so they share one counter and no candidate is tried twice, however many names
+// are cut to the same 255 bytes. Only an extension of 244 to 252 bytes makes
+// the cut depend on the suffix's length; such a name counts alone.
+std::string_view counterKey(std::string_view name, char (&buffer)[kScratchSize]) {
+  std::size_t dot = name.rfind('.');
+  std::size_t extension = dot != std::string_view::npos && dot != 0 ? name.size() - dot : 0;
+  constexpr std::size_t kLongestSuffix = 11;  // "-4294967295"
+  bool cutVaries = extension + 2 < kMaxText && extension + kLongestSuffix >= kMaxText;
+  return cutVaries ? name : suffixedName(name, 1, buffer);
+}
+
 }  // namespace
+
+void resetDecoderState() {
+  std::memcpy(attachmentFileName, "default.dat", sizeof "default.dat");
+  attachmentTitled = false;
+  rtfFileCounter = 0;
+  failedSaves = 0;
+  forgetNames();
+}
 
 void dispatchAttribute(std::uint32_t attributeId, ByteView value) {
   if (const DispatchRow* row = findRow(attributeId)) {
@@ -188,6 +371,21 @@ std::string_view confinedFileName(std::string_view name) {
   return name;
 }
 
+std::string_view fileNameToCreate(std::string_view name) {
+  static char chosen[kScratchSize];
+  std::string_view target = confinedFileName(name);
+  target = {target.data(), std::min(target.size(), kMaxText)};
+  *std::copy(target.begin(), target.end(), chosen) = '\0';
+  if (!isPlainFileName(target) || !wasCreated(target)) return {chosen, target.size()};
+  char key[kScratchSize];
+  NameEntry* counter = enterName(counterKey(target, key));
+  std::uint32_t n = counter != nullptr ? counter->nextSuffix : 1;
+  while (wasCreated(suffixedName(target, n, chosen))) ++n;
+  // Not past n: if this save fails to create it, the name is still free.
+  if (counter != nullptr) counter->nextSuffix = n;
+  return suffixedName(target, n, chosen);
+}
+
 int saveToFile(std::string_view name, ByteView data) {
   std::string_view target = confinedFileName(name);
   char path[kScratchSize] = {};
@@ -195,8 +393,10 @@ int saveToFile(std::string_view name, ByteView data) {
   std::FILE* file = isPlainFileName(target) ? std::fopen(path, "w") : nullptr;
   if (file == nullptr) {
     out::error("Error openning file %s for writing\n", path);
+    ++failedSaves;
     return -1;
   }
+  rememberCreated(path);
   reserveSpace(file, data.size());
   if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file) != data.size()) {
     int error = errno;
@@ -206,5 +406,7 @@ int saveToFile(std::string_view name, ByteView data) {
   if (std::fclose(file) != 0) return reportSaveError(path, "fclose", errno);
   return 0;
 }
+
+std::size_t createdFileCount() { return names.created; }
 
 }  // namespace wendrel

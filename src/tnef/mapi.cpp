@@ -1,6 +1,7 @@
-// The MAPI property list carried by attMAPIProps: a count, then tagged values.
-// The walk is bounded by the attribute's value; a property that does not fit
-// ends it.
+// MAPI property lists: the one attMAPIProps carries for the message and the
+// one attAttachment carries for each attachment. A list is a count, then
+// tagged properties laid out by type. Every walk is bounded by the list; a
+// property that does not fit ends it.
 
 #include <algorithm>
 #include <array>
@@ -17,37 +18,45 @@ int rtfFileCounter = 0;
 
 namespace {
 
+inline constexpr std::uint16_t PT_OBJECT = 0x000D;
 inline constexpr std::uint16_t PT_STRING8 = 0x001E;
+inline constexpr std::uint16_t PT_UNICODE = 0x001F;
+inline constexpr std::uint16_t PT_CLSID = 0x0048;
 inline constexpr std::uint16_t PT_BINARY = 0x0102;
+inline constexpr std::uint16_t kMultiValued = 0x1000;
+inline constexpr std::uint16_t kFirstNamedId = 0x8000;
 inline constexpr std::uint32_t kCompressedRtfTag = 0x10090102;
 
-// How a type's value is laid out after the tag. Types the walk cannot size
-// (objects, Unicode, multi-valued and unknown types) step over the tag only.
-enum class Layout : std::uint8_t { tagOnly, fixed4, fixed8, counted };
+// How a value lies after the tag (and the name of a named property): a fixed
+// slot, or counted (a length, the data, padding to 4). Other types carry none.
+enum class Layout : std::uint8_t { none, fixed, counted };
 
 struct MapiType {
   std::uint16_t code;
   std::string_view name;
   Layout layout;
+  std::uint8_t slot;  // bytes a fixed value occupies
 };
 
-constexpr std::array<MapiType, 14> kMapiTypes{{
-    {0x0002, "PT_I2", Layout::fixed4},
-    {0x0003, "PT_LONG", Layout::fixed4},
-    {0x0004, "PT_R4", Layout::fixed4},
-    {0x0005, "PT_DOUBLE", Layout::fixed8},
-    {0x0006, "PT_CURRENCY", Layout::fixed8},
-    {0x0007, "PT_APPTIME", Layout::fixed8},
-    {0x000A, "PT_ERROR", Layout::fixed4},
-    {0x000B, "PT_BOOLEAN", Layout::fixed4},
-    {0x000D, "PT_OBJECT", Layout::tagOnly},
-    {0x0014, "PT_I8", Layout::fixed8},
-    {PT_STRING8, "PT_STRING8", Layout::counted},
-    {0x001F, "PT_UNICODE", Layout::tagOnly},
-    {0x0040, "PT_SYSTIME", Layout::fixed8},
-    {PT_BINARY, "PT_BINARY", Layout::counted},
+// PT_CLSID has no name of its own in the -v lines, but must be sized.
+constexpr std::array<MapiType, 15> kMapiTypes{{
+    {0x0002, "PT_I2", Layout::fixed, 4},
+    {0x0003, "PT_LONG", Layout::fixed, 4},
+    {0x0004, "PT_R4", Layout::fixed, 4},
+    {0x0005, "PT_DOUBLE", Layout::fixed, 8},
+    {0x0006, "PT_CURRENCY", Layout::fixed, 8},
+    {0x0007, "PT_APPTIME", Layout::fixed, 8},
+    {0x000A, "PT_ERROR", Layout::fixed, 4},
+    {0x000B, "PT_BOOLEAN", Layout::fixed, 4},
+    {PT_OBJECT, "PT_OBJECT", Layout::counted, 0},
+    {0x0014, "PT_I8", Layout::fixed, 8},
+    {PT_STRING8, "PT_STRING8", Layout::counted, 0},
+    {PT_UNICODE, "PT_UNICODE", Layout::counted, 0},
+    {0x0040, "PT_SYSTIME", Layout::fixed, 8},
+    {PT_CLSID, "unknown", Layout::fixed, 16},
+    {PT_BINARY, "PT_BINARY", Layout::counted, 0},
 }};
-constexpr MapiType kUnknownType{0, "unknown", Layout::tagOnly};
+constexpr MapiType kUnknownType{0, "unknown", Layout::none, 0};
 
 // Every listed code is below this; the type of a property is then one load,
 // with no search whose branches the processor cannot predict.
@@ -68,64 +77,139 @@ const MapiType& findType(std::uint16_t code) {
 }
 
 struct StringLabel {
-  std::uint32_t tag;
+  std::uint16_t id;
   std::string_view label;
 };
 
 constexpr std::array<StringLabel, 5> kStringLabels{{
-    {0x003D001E, "\tSubject Prefix: "},
-    {0x0070001E, "\tConversation Topic: "},
-    {0x0C1E001E, "\tSender Address Type: "},
-    {0x0C1F001E, "\tSender Email Address: "},
-    {0x1008001E, "\tRTF Sync body tag: "},
+    {0x003D, "\tSubject Prefix: "},
+    {0x0070, "\tConversation Topic: "},
+    {0x0C1E, "\tSender Address Type: "},
+    {0x0C1F, "\tSender Email Address: "},
+    {0x1008, "\tRTF Sync body tag: "},
 }};
 
-std::string_view stringLabel(std::uint32_t tag) {
-  auto it = std::ranges::find(kStringLabels, tag, &StringLabel::tag);
+std::string_view stringLabel(std::uint16_t id) {
+  auto it = std::ranges::find(kStringLabels, id, &StringLabel::id);
   return it != kStringLabels.end() ? it->label : "\tUnknown String: ";
 }
 
-// One property as it lies in the list: where its value data is and how many
-// bytes the whole property occupies.
-struct Property {
-  std::uint32_t tag;
-  const MapiType* type;
-  ByteView data;  // the counted data; empty for the other layouts
-  std::size_t span;
-};
-
-constexpr std::size_t kTagSize = 4;
-constexpr std::size_t kCountedHeaderSize = 12;  // tag, value count, length
+constexpr std::uint16_t propertyId(std::uint32_t tag) { return static_cast<std::uint16_t>(tag >> 16); }
+constexpr std::uint16_t propertyType(std::uint32_t tag) { return static_cast<std::uint16_t>(tag); }
+constexpr bool isString(std::uint16_t type) { return type == PT_STRING8 || type == PT_UNICODE; }
 
 std::size_t padded(std::size_t length) { return (length + 3) & ~std::size_t{3}; }
 
-// The property at offset, or nothing when its tag, fixed slot or counted
-// header and data reach past the end of the list.
-std::optional<Property> readProperty(ByteView list, std::size_t offset) {
-  if (!list.contains(offset, kTagSize)) return std::nullopt;
-  std::uint32_t tag = list.dword(offset);
-  const MapiType& type = findType(static_cast<std::uint16_t>(tag & 0xFFFF));
-  switch (type.layout) {
-    case Layout::tagOnly: return Property{tag, &type, {}, kTagSize};
-    case Layout::fixed4:
-      if (!list.contains(offset, kTagSize + 4)) return std::nullopt;
-      return Property{tag, &type, {}, kTagSize + 4};
-    case Layout::fixed8:
-      if (!list.contains(offset, kTagSize + 8)) return std::nullopt;
-      return Property{tag, &type, {}, kTagSize + 8};
-    case Layout::counted: break;
+// Reads the fields of one property in order. Each field must lie inside the
+// list; the padding after the last one may be missing at the list's end.
+struct FieldCursor {
+  ByteView list;
+  std::size_t next;  // where the next field starts
+
+  bool skip(std::size_t size) {
+    if (!list.contains(next, size)) return false;
+    next += size;
+    return true;
   }
-  if (!list.contains(offset, kCountedHeaderSize)) return std::nullopt;
-  std::size_t length = list.dword(offset + 8);
-  // The data must fit; its padding may be missing at the very end of the list.
-  if (!list.contains(offset + kCountedHeaderSize, length)) return std::nullopt;
-  return Property{tag, &type, list.sub(offset + kCountedHeaderSize, length),
-                  kCountedHeaderSize + padded(length)};
+
+  std::optional<std::uint32_t> dword() {
+    std::size_t at = next;
+    if (!skip(4)) return std::nullopt;
+    return list.dword(at);
+  }
+
+  // A length, that many bytes, padding to 4.
+  std::optional<ByteView> counted() {
+    std::optional<std::uint32_t> length = dword();
+    if (!length || !list.contains(next, *length)) return std::nullopt;
+    ByteView data = list.sub(next, *length);
+    next += padded(*length);
+    return data;
+  }
+};
+
+// A named property's name: a GUID and a kind, then a number (kind 0) or a
+// counted name.
+bool skipName(FieldCursor& at) {
+  constexpr std::size_t kGuidSize = 16;
+  if (!at.skip(kGuidSize)) return false;
+  std::optional<std::uint32_t> kind = at.dword();
+  return kind && (*kind == 0 ? at.skip(4) : at.counted().has_value());
 }
 
-void printStringProperty(std::uint32_t tag, ByteView data) {
-  out::text(stringLabel(tag));
-  out::text(copyStringValue(data));
+// A multi-valued property's values: a count, then that many fixed slots or
+// counted values (each without a value count of its own).
+bool skipValues(FieldCursor& at, const MapiType& base) {
+  if (base.layout == Layout::none) return true;
+  std::optional<std::uint32_t> count = at.dword();
+  if (!count) return false;
+  if (base.layout == Layout::fixed) {
+    // Checked by division: the count comes from the stream.
+    return *count <= at.list.size() / base.slot && at.skip(std::size_t{*count} * base.slot);
+  }
+  // Each value takes at least 4 bytes, so this ends within the list's size.
+  for (std::uint32_t i = 0; i < *count; ++i) {
+    if (!at.counted()) return false;
+  }
+  return true;
+}
+
+// One property as it lies in the list: its data (a single counted value; empty
+// for the other layouts) and the bytes up to the next property.
+struct Property {
+  std::uint32_t tag;
+  ByteView data;
+  std::size_t span;
+};
+
+std::optional<Property> readProperty(ByteView list, std::size_t offset) {
+  FieldCursor at{list, offset};
+  std::optional<std::uint32_t> tag = at.dword();
+  if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return std::nullopt;
+  std::uint16_t type = propertyType(*tag);
+  Property property{*tag, {}, 0};
+  if ((type & kMultiValued) != 0) {
+    if (!skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)))) return std::nullopt;
+  } else {
+    const MapiType& single = findType(type);
+    bool fits = true;
+    if (single.layout == Layout::fixed) fits = at.skip(single.slot);
+    if (single.layout == Layout::counted) {
+      std::optional<ByteView> data = at.skip(4) ? at.counted() : std::nullopt;  // the value count is not used
+      fits = data.has_value();
+      if (fits) property.data = *data;
+    }
+    if (!fits) return std::nullopt;
+  }
+  property.span = at.next - offset;
+  return property;
+}
+
+// Calls visit with each property of list in order until visit returns false.
+// False when a property that the count promises does not fit.
+template <typename Visit>
+bool walkProperties(ByteView list, Visit visit) {
+  std::uint32_t count = readDword(list);
+  std::size_t offset = 4;
+  // Every property takes at least its 4-byte tag, so a huge count ends at
+  // the list's end.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::optional<Property> property = readProperty(list, offset);
+    if (!property) return false;
+    if (!visit(*property)) return true;
+    offset += property->span;
+  }
+  return true;
+}
+
+std::string_view stringValue(const Property& property, char (&text)[kScratchSize]) {
+  return propertyType(property.tag) == PT_UNICODE ? copyUnicodeValue(property.data, text)
+                                                  : copyStringValue(property.data, text);
+}
+
+void printStringProperty(const Property& property) {
+  out::text(stringLabel(propertyId(property.tag)));
+  out::text(stringValue(property, stringScratch));
   out::ch('\n');
 }
 
@@ -152,25 +236,27 @@ void handleCompressedRtf(ByteView data) {
   std::string_view fileName = rtfFileName(name, rtfFileCounter, data.size());
   ++rtfFileCounter;
   if (saveFiles) {
+    std::string_view target = fileNameToCreate(fileName);
     out::text("\tSaving Compressed RTF to ");
-    out::text(fileName);
+    out::text(target);
     out::ch('\n');
-    saveToFile(fileName, data);
+    saveToFile(target, data);
   } else {
     out::text("\tContains Compressed RTF MAPI property\n");
   }
 }
 
 void printProperty(const Property& property) {
+  std::uint16_t type = propertyType(property.tag);
   if (verbose) {
     out::text("\tProperty: ");
     out::hexPadded(property.tag, 8);
     out::text(" (");
-    out::text(property.type->name);
+    out::text(findType(type).name);
     out::text(")\n");
   }
-  if (property.type->code == PT_STRING8) {
-    printStringProperty(property.tag, property.data);
+  if (isString(type)) {
+    printStringProperty(property);
   } else if (property.tag == kCompressedRtfTag) {
     handleCompressedRtf(property.data);
   }
@@ -184,17 +270,24 @@ std::string_view mapiTypeName(std::uint16_t type) { return findType(type).name; 
 
 void dumpMapiProperties(ByteView value) {
   if (value.size() < 4) return reportTruncatedList();
-  std::uint32_t count = readDword(value);
   out::text("\tNumber of Properties: ");
-  out::decimal(count);
+  out::decimal(readDword(value));
   out::ch('\n');
-  std::size_t offset = 4;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::optional<Property> property = readProperty(value, offset);
-    if (!property) return reportTruncatedList();
-    printProperty(*property);
-    offset += property->span;
-  }
+  bool whole = walkProperties(value, [](const Property& property) {
+    printProperty(property);
+    return true;
+  });
+  if (!whole) reportTruncatedList();
+}
+
+std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t id, char (&text)[kScratchSize]) {
+  std::optional<std::string_view> found;
+  walkProperties(list, [&](const Property& property) {
+    if (propertyId(property.tag) != id || !isString(propertyType(property.tag))) return true;
+    found = stringValue(property, text);
+    return false;
+  });
+  return found;
 }
 
 }  // namespace wendrel

@@ -2,7 +2,7 @@
 // the end of the buffer. Only records that lie wholly inside the buffer are
 // handled, so nothing downstream can read past it.
 
-#include <cstring>
+#include <optional>
 
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
@@ -12,10 +12,13 @@ namespace wendrel {
 int verbose = 0;
 int saveFiles = 0;
 
-void resetDecoderState() {
-  std::memcpy(attachmentFileName, "default.dat", sizeof "default.dat");
-  rtfFileCounter = 0;
-}
+namespace {
+
+ByteView recordsAfterCurrent;  // set by the walk before each record is handled
+
+}  // namespace
+
+ByteView followingRecords() { return recordsAfterCurrent; }
 
 namespace {
 
@@ -55,12 +58,22 @@ void printRecordHeader(const AttributeRecord& record) {
   out::ch('\n');
 }
 
-// A record fits when its 11 bytes of framing and its whole value lie inside rest.
-bool recordFits(ByteView rest) {
-  return rest.size() >= kRecordOverhead && rest.dword(5) <= rest.size() - kRecordOverhead;
+// The bytes of the record at the start of rest, when its 11 bytes of framing
+// and its whole value lie inside rest.
+std::optional<ByteView> wholeRecord(ByteView rest) {
+  if (rest.size() < kRecordOverhead || rest.dword(5) > rest.size() - kRecordOverhead) return std::nullopt;
+  return rest.sub(0, kRecordOverhead + rest.dword(5));
 }
 
 }  // namespace
+
+bool takeRecord(ByteView& records, AttributeRecord& record) {
+  std::optional<ByteView> whole = wholeRecord(records);
+  if (!whole) return false;
+  record = readRecord(*whole);
+  records = records.sub(whole->size());
+  return true;
+}
 
 int decodeStream(std::span<const std::uint8_t> stream) {
   ByteView bytes(stream);
@@ -77,12 +90,15 @@ int decodeStream(std::span<const std::uint8_t> stream) {
   std::size_t offset = kStreamHeaderSize;
   while (offset < bytes.size()) {
     ByteView rest = bytes.sub(offset);
-    if (!recordFits(rest)) {
+    std::optional<ByteView> record = wholeRecord(rest);
+    if (!record) {
       out::error("Truncated attribute record at offset %lld\n", static_cast<long long>(offset));
       break;
     }
-    offset += static_cast<std::size_t>(handleAttribute(rest.sub(0, kRecordOverhead + rest.dword(5))));
+    recordsAfterCurrent = rest.sub(record->size());
+    offset += static_cast<std::size_t>(handleAttribute(*record));
   }
+  recordsAfterCurrent = {};
   return 0;
 }
 

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 #include <vector>
+
 
 namespace wendrel::test {
 
@@ -30,6 +32,31 @@ inline Bytes textBytes(std::string_view text) { return Bytes(text.begin(), text.
 inline Bytes cString(std::string_view text) {
   Bytes bytes = textBytes(text);
   bytes.push_back(0);
+  return bytes;
+}
+
+// UTF-8 text as UTF-16LE code units, with the terminating zero unit that mail
+// clients store. The text must be valid UTF-8.
+inline Bytes unicodeString(std::string_view utf8) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < utf8.size();) {
+    auto lead = static_cast<std::uint8_t>(utf8[i]);
+    std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<std::uint8_t>(utf8[i + k]) & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      appendWord(bytes, static_cast<std::uint16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+    }
+    appendWord(bytes, static_cast<std::uint16_t>(c));
+  }
+  appendWord(bytes, 0);
+  return bytes;
+}
+
+inline Bytes padded(Bytes bytes) {
+  while (bytes.size() % 4 != 0) bytes.push_back(0);
   return bytes;
 }
 
@@ -154,6 +181,52 @@ class MapiListBuilder {
   }
 
   MapiListBuilder& string8(std::uint32_t tag, std::string_view text) { return counted(tag, cString(text)); }
+  MapiListBuilder& unicode(std::uint32_t tag, std::string_view utf8) { return counted(tag, unicodeString(utf8)); }
+
+  // Any property: its tag, then body as it stands (a name, a value).
+  MapiListBuilder& property(std::uint32_t tag, const Bytes& body) {
+    appendDword(properties_, tag);
+    appendBytes(properties_, body);
+    return added();
+  }
+
+  // The property set GUID of the named properties built here.
+  static Bytes guid() {
+    Bytes bytes;
+    for (std::uint8_t i = 0; i < 16; ++i) bytes.push_back(static_cast<std::uint8_t>(0x20 + i * 7));
+    return bytes;
+  }
+
+  // The name of a named property (ID 0x8000 and above): a GUID, kind 0 and a
+  // number, or kind 1 and a counted UTF-16 name.
+  static Bytes namedById(std::uint32_t number) {
+    Bytes name = guid();
+    appendDword(name, 0);
+    appendDword(name, number);
+    return name;
+  }
+  static Bytes namedByString(std::string_view utf8) {
+    Bytes name = guid();
+    appendDword(name, 1);
+    Bytes text = unicodeString(utf8);
+    appendDword(name, static_cast<std::uint32_t>(text.size()));
+    appendBytes(name, padded(text));
+    return name;
+  }
+
+  // A single counted value (value count 1, length, data, padding) and the
+  // values of a multi-valued counted property (a count, then each length, data
+  // and padding).
+  static Bytes countedValue(const Bytes& data) { return multiCountedValue({data}); }
+  static Bytes multiCountedValue(const std::vector<Bytes>& values) {
+    Bytes body;
+    appendDword(body, static_cast<std::uint32_t>(values.size()));
+    for (const Bytes& data : values) {
+      appendDword(body, static_cast<std::uint32_t>(data.size()));
+      appendBytes(body, padded(data));
+    }
+    return body;
+  }
 
  private:
   MapiListBuilder& added() {
@@ -164,5 +237,17 @@ class MapiListBuilder {
   Bytes properties_;
   std::uint32_t count_ = 0;
 };
+
+// The property list of an attAttachment record as mail clients write it: the
+// attach method, a named property, and the long file name when there is one
+// (as PT_UNICODE, or PT_STRING8 when unicode is false).
+inline Bytes attachmentProperties(std::optional<std::string_view> longName, bool unicode = true) {
+  MapiListBuilder list;
+  Bytes hint = MapiListBuilder::namedByString("AttachmentHint");
+  appendBytes(hint, MapiListBuilder::countedValue(unicodeString("inline")));
+  list.fixed(0x37050003, 4).property(0x8005001F, hint);
+  if (longName) unicode ? list.unicode(0x3707001F, *longName) : list.string8(0x3707001E, *longName);
+  return list.fixed(0x0E200003, 4).bytes();
+}
 
 }  // namespace wendrel::test
