@@ -3,7 +3,8 @@
 // directory made at start-up, which is emptied afterwards; the fuzzer itself
 // keeps the directory it was started in, so relative corpus paths still work.
 // The scratch directory sits alone inside another one: a file that appears
-// next to it was written outside the working directory, and is a finding.
+// next to it was written outside the working directory, and is a finding. So
+// is a file written twice in one input.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,6 +23,17 @@ namespace fs = std::filesystem;
 fs::path outer;    // holds nothing but scratch
 fs::path scratch;  // the working directory while an input is decoded
 int homeDirectory = -1;  // where the fuzzer was started, held open for fchdir
+
+// Every file the decoder created must still be there: two creates of one
+// name would leave fewer files than creates.
+void checkNothingWrittenTwice() {
+  std::size_t files = 0;
+  for (auto it = fs::directory_iterator(scratch); it != fs::directory_iterator(); ++it) ++files;
+  if (files == wendrel::createdFileCount()) return;
+  std::fprintf(stderr, "%zu files created but %zu in the directory: a file was written twice\n",
+               wendrel::createdFileCount(), files);
+  std::abort();
+}
 
 void emptyScratch() {
   std::error_code ignored;
@@ -86,6 +98,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (::chdir(scratch.c_str()) != 0) std::abort();
   wendrel::fuzz::decodeOne(data, size);
+  checkNothingWrittenTwice();
   emptyScratch();
   checkNothingEscaped();
   if (::fchdir(homeDirectory) != 0) std::abort();

@@ -1,6 +1,7 @@
 // Writes the fuzzers' seed corpus: small streams that reach every attribute
-// handler, every MAPI layout, compressed-RTF bodies, attachment saving and the
-// ways a stream can end early or lie about its lengths. Files and directories
+// handler, every MAPI layout (named, Unicode and multi-valued ones included),
+// compressed-RTF bodies, attachment naming and saving, and the ways a stream
+// can end early or lie about its lengths. Files and directories
 // named after the output directory are copied in as well (for a directory,
 // every *.tnef inside it; missing ones are skipped).
 //
@@ -58,9 +59,8 @@ Bytes mapiLayouts() {
       .fixed(0x0E060040, 8)
       .fixed(0x00030005, 8)
       .fixed(0x00040014, 8)
-      .tagOnly(0x0001000D)
-      .tagOnly(0x0037001F)
-      .tagOnly(0x0070101E)
+      .tagOnly(0x00010001)
+      .tagOnly(0x0070101B)
       .string8(0x003D001E, "RE: ")
       .string8(0x0070001E, "Topic")
       .string8(0x0C1E001E, "SMTP")
@@ -70,6 +70,48 @@ Bytes mapiLayouts() {
       .counted(0x10130102, {1, 2, 3})
       .counted(0x10090102, uncompressedRtfBody("{\\rtf1 hello}"))
       .bytes();
+}
+
+// Named, Unicode, object, class-ID and multi-valued properties.
+Bytes mapiModernLayouts() {
+  Bytes named = MapiListBuilder::namedByString("Keywords");
+  appendBytes(named, MapiListBuilder::countedValue(unicodeString("named")));
+  Bytes numbered = MapiListBuilder::namedById(0x8233);
+  appendBytes(numbered, dwordBytes(7));
+  Bytes multiFixed = dwordBytes(2);
+  appendBytes(multiFixed, Bytes(8, 3));
+  return MapiListBuilder()
+      .unicode(0x0070001F, "Тема 😀")
+      .unicode(0x0C1F001F, "a@example.org")
+      .property(0x8002001F, named)
+      .property(0x80010003, numbered)
+      .property(0x3701000D, MapiListBuilder::countedValue(Bytes(20, 'o')))
+      .property(0x00300048, Bytes(16, 0xC1))
+      .property(0x10001003, multiFixed)
+      .property(0x1004101F, MapiListBuilder::multiCountedValue({unicodeString("a"), unicodeString("bc")}))
+      .property(0x10051102, MapiListBuilder::multiCountedValue({{1, 2, 3}, {}}))
+      .string8(0x0070001E, "after")
+      .bytes();
+}
+
+// Attachments as mail clients write them: data before title, 8.3 titles with
+// the long name in the attachment's own properties, repeated titles.
+Bytes realisticAttachments() {
+  StreamBuilder stream;
+  for (int i = 0; i < 3; ++i) {
+    stream.record(attAttachRenddata, Bytes(14, 0), 2)
+        .record(attAttachData, textBytes("image bytes"), 2)
+        .record(attAttachTitle, cString("IMAGE0~1.PNG"), 2)
+        .record(attAttachment, attachmentProperties("image001.png"), 2);
+  }
+  stream.record(attAttachRenddata, Bytes(14, 0), 2)
+      .record(attAttachData, textBytes("text"), 2)
+      .record(attAttachTitle, cString("plain.txt"), 2)
+      .record(attAttachment, attachmentProperties("lang.txt", false), 2)
+      .record(attMAPIProps, MapiListBuilder().counted(0x10090102, Bytes(5, 'r')).bytes())
+      .record(attAttachTitle, cString("tnef_0_5.rtf"), 2)
+      .record(attAttachData, textBytes("clash"), 2);
+  return stream.bytes();
 }
 
 Bytes attachments() {
@@ -127,6 +169,8 @@ int main(int argc, char** argv) {
   write(dir / "generic-types.tnef", genericTypes());
   write(dir / "mapi-layouts.tnef", StreamBuilder().record(attMAPIProps, mapiLayouts()).bytes());
   write(dir / "attachments.tnef", attachments());
+  write(dir / "mapi-modern-layouts.tnef", StreamBuilder().record(attMAPIProps, mapiModernLayouts()).bytes());
+  write(dir / "realistic-attachments.tnef", realisticAttachments());
   write(dir / "two-rtf-records.tnef", twoRtfRecords());
   write(dir / "short-values.tnef", shortValues());
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
@@ -134,7 +178,7 @@ int main(int argc, char** argv) {
   write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
   write(dir / "record-length-huge.tnef", withTail(subject, {1, 4, 0x80, 1, 0, 0xF5, 0xFF, 0xFF, 0xFF, 'x', 0, 0}));
   write(dir / "mapi-count-huge.tnef",
-        StreamBuilder().record(attMAPIProps, MapiListBuilder().tagOnly(0x0001001F).bytesWithCount(0xFFFFFFFF)).bytes());
+        StreamBuilder().record(attMAPIProps, MapiListBuilder().tagOnly(0x00010001).bytesWithCount(0xFFFFFFFF)).bytes());
   write(dir / "mapi-length-huge.tnef",
         StreamBuilder()
             .record(attMAPIProps, MapiListBuilder().countedClaiming(0x0070001E, 0xFFFFFFF4, textBytes("ab")).bytes())

@@ -159,7 +159,7 @@ std::string_view fileNameToCreate(std::string_view name);
 // it; 0 on success, -1 on any failure (reported on standard error and counted
 // in failedSaves).
 int saveToFile(std::string_view name, ByteView data);
-// How many files this run has created.
+// How many times this run has created a file (each a different one).
 std::size_t createdFileCount();
 
 // ---- MAPI property list ----

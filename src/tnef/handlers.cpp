@@ -222,7 +222,6 @@ struct NameTable {
   NameEntry* slots = nullptr;
   std::size_t capacity = 0;  // 0 or a power of two
   std::size_t used = 0;
-  std::size_t created = 0;
 };
 NameTable names;
 
@@ -282,12 +281,13 @@ bool wasCreated(std::string_view name) {
   return entry != nullptr && entry->created;
 }
 
+// Files created, counted apart from the table so that a name created twice
+// would show.
+std::size_t filesCreated = 0;
+
 void rememberCreated(std::string_view name) {
-  NameEntry* entry = enterName(name);
-  if (entry != nullptr && !entry->created) {
-    entry->created = true;
-    ++names.created;
-  }
+  ++filesCreated;
+  if (NameEntry* entry = enterName(name)) entry->created = true;
 }
 
 void forgetNames() {
@@ -340,6 +340,7 @@ void resetDecoderState() {
   attachmentTitled = false;
   rtfFileCounter = 0;
   failedSaves = 0;
+  filesCreated = 0;
   forgetNames();
 }
 
@@ -407,6 +408,6 @@ int saveToFile(std::string_view name, ByteView data) {
   return 0;
 }
 
-std::size_t createdFileCount() { return names.created; }
+std::size_t createdFileCount() { return filesCreated; }
 
 }  // namespace wendrel
