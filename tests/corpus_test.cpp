@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "process.h"
 
 namespace wendrel::test {
@@ -23,6 +26,64 @@ TEST(Corpus, EveryStreamDecodesWithEveryOptionSet) {
       std::size_t start = !flags.empty() && flags[0] == "-d" ? result.out.find("\nGood TNEF Signature\n") + 1 : 0;
       EXPECT_EQ(result.out.compare(start, 20, "Good TNEF Signature\n"), 0) << file;
     }
+  }
+}
+
+// The values of the stream's attAttachData records, in order.
+std::vector<std::string> attachmentData(const std::string& stream) {
+  std::vector<std::string> data;
+  auto dword = [&](std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t{static_cast<std::uint8_t>(stream[at + i])} << (8 * i);
+    return value;
+  };
+  for (std::size_t at = 6; at + 11 <= stream.size() && dword(at + 5) <= stream.size() - at - 11;) {
+    std::uint32_t length = dword(at + 5);
+    if (dword(at + 1) == 0x0006800F) data.push_back(stream.substr(at + 9, length));
+    at += 11 + std::size_t{length};
+  }
+  return data;
+}
+
+// Every attachment lands under the name a mail client shows for it, with its
+// own bytes; nothing is overwritten.
+TEST(Corpus, EveryAttachmentLandsUnderItsOwnNameWithItsOwnBytes) {
+  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  const std::map<std::string, std::vector<std::string>> attachments{
+      {"bug52400-winmail-simple.tnef", {}},
+      {"bug52400-winmail-with-attachments.tnef", {"scion_tc_2007_maintenanceguide.pdf", "Duke_Wave.png"}},
+      {"bug63955-winmail.tnef", {"SI-61597.pdf", "SI-61598.pdf"}},
+      {"horde-TnefAttachments.tnef", {"hasselhoff_birthday.jpg"}},
+      {"horde-TnefMeetingRequest.tnef", {}},
+      {"mimekit-christmas.tnef",
+       {"kitten-playing-with-a-christmas-tree.jpg", "Untitled Attachment", "Untitled Attachment-1"}},
+      {"oom.tnef", {}},
+      {"quick-winmail.tnef", {"quick.doc", "quick.html", "quick.pdf", "quick.txt", "quick.xml"}},
+      {"teamwork-winmail.tnef", {"image001.jpg", "image002.jpg", "image003.png"}},
+      {"tnefparse-iso-8859-8-i.tnef", {}},
+      // The long name is stored in the sender's code page (cp1252) and saved as it stands.
+      {"tnefparse-umlaut.tnef", {"TBZ PARIV GmbH.jpg", "image003.jpg", "UmlautAnhang-\xE4\xFC\xF6.txt"}},
+      {"ukr.tnef", {}},
+  };
+  for (const fs::path& file : corpusFiles()) {
+    std::string name = file.filename().string();
+    ASSERT_TRUE(attachments.contains(name)) << name << " is new in the corpus: list its attachments here";
+    TempDir dir;
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", file.string()}, options);
+    EXPECT_EQ(result.status, 0) << name;
+
+    std::vector<std::string> saved;
+    std::istringstream lines(result.out);
+    const std::string prefix = "Attachment saved to file ";
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with(prefix)) saved.push_back(line.substr(prefix.size()));
+    }
+    EXPECT_EQ(saved, attachments.at(name)) << name;
+    std::vector<std::string> data = attachmentData(readFile(file));
+    ASSERT_EQ(data.size(), saved.size()) << name;
+    for (std::size_t i = 0; i < saved.size(); ++i) EXPECT_TRUE(readFile(dir / saved[i]) == data[i]) << name << saved[i];
   }
 }
 
