@@ -45,6 +45,15 @@ save=$(median_prepared 7 "sh -c 'rm -f attachment.bin; sync'" "$wendrel -s attac
 cp_time=$(median_prepared 7 "sh -c 'rm -f copy.tnef; sync'" "cp attachment.tnef copy.tnef")
 walk=$(median 9 "$wendrel -v records.tnef")
 cat_time=$(median 9 "cat records.out")
+# Real mail's shapes at scale: one title for every attachment (each save
+# finds the next free suffix) and long lists of named Unicode properties.
+# Ten times the input should take about ten times as long.
+mkdir -p saves
+titles_10k=$(median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../titles-10k.tnef >/dev/null'")
+titles_100k=$(median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../titles-100k.tnef >/dev/null'")
+rm -rf saves
+props_100k=$(median 9 "$wendrel -v props-100k.tnef")
+props_1m=$(median 5 "$wendrel -v props-1m.tnef")
 
 peak_over_size() {  # file, then options: resident peak minus file size, in MiB
   local file=$1; shift
@@ -77,6 +86,8 @@ r=$(ratio "$startup" "$empty_time"); row "start-up, 2 KB stream / empty program 
 row "peak resident - file size, worst (<= 4 MiB)" "$worst MiB" "$worst_case" "" "$(verdict "$worst" 4 max)"
 r=$(ratio "$save" "$cp_time");   row "-s, one 512 MiB attachment / cp (<= 1.5)" "$(ms "$save")" "cp $(ms "$cp_time")" "$r" "$(verdict "$r" 1.5 max)"
 r=$(ratio "$walk" "$cat_time");  row "-v, 1,000,000 records / cat of output (<= 4)" "$(ms "$walk")" "cat $(ms "$cat_time")" "$r" "$(verdict "$r" 4 max)"
+r=$(ratio "$titles_100k" "$titles_10k"); row "-s, 100k / 10k attachments of one title (~10)" "$(ms "$titles_100k")" "10k $(ms "$titles_10k")" "$r" "$(verdict "$r" 15 max)"
+r=$(ratio "$props_1m" "$props_100k"); row "-v, 1M / 100k named Unicode properties (~10)" "$(ms "$props_1m")" "100k $(ms "$props_100k")" "$r" "$(verdict "$r" 15 max)"
 echo
 echo "Micro-benchmarks:"
 "$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'

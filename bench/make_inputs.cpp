@@ -3,6 +3,12 @@
 //   small.tnef      a realistic 2 KB message stream (start-up)
 //   attachment.tnef one 512 MiB attachment (saving)
 //   records.tnef    1,000,000 mixed records (the record walk with -v)
+//   titles-10k.tnef, titles-100k.tnef
+//                   10,000 and 100,000 attachments of one title, data first
+//                   (saving under suffixed names)
+//   props-100k.tnef, props-1m.tnef
+//                   one property list of 100,000 and 1,000,000 named and
+//                   Unicode properties (the MAPI walk)
 //
 //   make_inputs DIR
 
@@ -79,6 +85,35 @@ Bytes manyRecords(std::size_t count) {
   return stream.bytes();
 }
 
+// Attachments as a mail client writes them, data before title, all titled
+// image001.png.
+Bytes sameTitles(std::size_t count) {
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count; ++i) {
+    stream.record(0x00069002, Bytes(14, 0), 2)
+        .record(0x0006800F, Bytes(64, static_cast<std::uint8_t>(i)), 2)
+        .record(0x00018010, cString("image001.png"), 2);
+  }
+  return stream.bytes();
+}
+
+// Named properties with Unicode values, every other one named by a string.
+Bytes namedUnicodeProperties(std::size_t count) {
+  const std::string kValue = "Quarterly figures, Grüße";
+  Bytes byNumber = MapiListBuilder::namedById(0x8233);
+  Bytes byName = MapiListBuilder::namedByString("Keywords");
+  for (Bytes* name : {&byNumber, &byName}) appendBytes(*name, MapiListBuilder::countedValue(unicodeString(kValue)));
+  MapiListBuilder list;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i % 4 == 3) {
+      list.unicode(0x0070001F, kValue);
+    } else {
+      list.property(0x8001001F + static_cast<std::uint32_t>(i % 64) * 0x10000, i % 2 == 0 ? byNumber : byName);
+    }
+  }
+  return StreamBuilder().record(0x00069003, list.bytes()).bytes();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +125,11 @@ int main(int argc, char** argv) {
   bool ok = writeBytes(dir + "/random.bin", randomBytes(std::size_t{256} << 20)) &&
             writeBytes(dir + "/small.tnef", smallStream()) &&
             writeBytes(dir + "/attachment.tnef", attachmentStream()) &&
-            writeBytes(dir + "/records.tnef", manyRecords(1000000));
+            writeBytes(dir + "/records.tnef", manyRecords(1000000)) &&
+            writeBytes(dir + "/titles-10k.tnef", sameTitles(10000)) &&
+            writeBytes(dir + "/titles-100k.tnef", sameTitles(100000)) &&
+            writeBytes(dir + "/props-100k.tnef", namedUnicodeProperties(100000)) &&
+            writeBytes(dir + "/props-1m.tnef", namedUnicodeProperties(1000000));
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }
