@@ -247,6 +247,8 @@ TEST_F(Naming, EachAttachmentGoesByItsOwnName) {
       {{"R", "D", "A()", "T(t)"}, {"t"}},
       {{"R", "D", "A(Grüße 文件 😀.txt)"}, {"Grüße 文件 😀.txt"}},
       {{"R", "D", "A(C:\\Temp\\report.pdf)"}, {"report.pdf"}},
+      {{"R", "D", "S(" + std::string(300, 'l') + ")"}, {std::string(255, 'l')}},
+      {{"R", "D", "A(" + std::string(254, 'u') + "é)"}, {std::string(254, 'u')}},
       // The first title of its own; none when one came since the latest R.
       {{"R", "D", "T(a)", "T(b)"}, {"a"}},
       {{"T(a)", "R", "D", "T(b)"}, {"b"}},
