@@ -205,7 +205,6 @@ void reserveSpace([[maybe_unused]] std::FILE* file, [[maybe_unused]] std::size_t
 #endif
 }
 
-
 // ---- The files this run created ----
 // An open-addressing hash table of names, allocated with malloc (the tool links
 // no C++ run-time). An entry records whether the run created a file of that
