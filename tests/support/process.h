@@ -19,20 +19,26 @@ struct RunResult {
 };
 
 struct RunOptions {
+  fs::path executable;  // the program to run; empty: the built wendrel
   fs::path workingDirectory = ".";
   std::string stdoutPath;  // empty: capture; otherwise standard output goes to this file
   std::string invocationName = "wendrel";
   bool passNoArguments = false;  // exec with an empty argument vector
-  bool asNobody = false;         // when run as root, drop to user nobody first
+  bool asNobody = false;         // when run as root, drop to user nobody (and no other group) first
   std::vector<std::string> launcher;  // runs wendrel under this command (valgrind, say)
 };
 
+// When the child cannot be started as asked (dropping to nobody, entering the
+// working directory, exec), standard error holds the step and the reason and
+// the status is 126, or 127 for exec.
 RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
-// A fresh directory under the system's temporary directory, removed with all it holds.
+// A fresh directory under the system's temporary directory (TMPDIR), or under
+// parent, removed with all it holds. Its path is absolute.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const fs::path& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
