@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,21 @@ RunResult decode(const Bytes& stream, const std::vector<std::string>& options) {
   RunOptions run;
   run.workingDirectory = dir.path();
   return runWendrel(arguments, run);
+}
+
+std::string devFullUnavailable() {
+  struct stat status {};
+  if (::stat("/dev/full", &status) != 0) return std::string("/dev/full: ") + std::strerror(errno);
+  if (!S_ISCHR(status.st_mode)) return "/dev/full is not a device";
+  return "";
+}
+
+std::string linkToDevFull(const fs::path& link) {
+  std::string why = devFullUnavailable();
+  if (!why.empty()) return why;
+  std::error_code error;
+  fs::create_symlink("/dev/full", link, error);
+  return error ? "cannot make the symbolic link " + link.string() + ": " + error.message() : "";
 }
 
 fs::path corpusDirectory() {

@@ -63,6 +63,12 @@ RunResult decode(const Bytes& stream, const std::vector<std::string>& options = 
 // The two lines every stream with a good signature and attach key 0x1234 begins with.
 inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key: 1234\n";
 
+// /dev/full, where every write fails with "No space left on device". Each
+// returns why it cannot be done here (no such device, a file system without
+// symbolic links), or an empty string when it was.
+std::string devFullUnavailable();
+std::string linkToDevFull(const fs::path& link);
+
 fs::path corpusDirectory();  // empty when the corpus is not there
 std::vector<fs::path> corpusFiles();
 
