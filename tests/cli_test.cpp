@@ -190,7 +190,7 @@ std::unique_ptr<TempDir> lockedFileScratch(std::string& why) {
   const fs::perms readAndEnter = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec;
   std::vector<fs::path> tried;
-  for (fs::path place : {fs::temp_directory_path(), fs::path("/tmp"), fs::path("/var/tmp"), fs::path("/dev/shm")}) {
+  for (fs::path place : {temporaryDirectory(), fs::path("/tmp"), fs::path("/var/tmp"), fs::path("/dev/shm")}) {
     std::error_code error;
     place = fs::weakly_canonical(place, error);
     if (error || !fs::is_directory(place, error) || std::find(tried.begin(), tried.end(), place) != tried.end()) {

@@ -43,12 +43,10 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   std::string errPath = (capture / "err").string();
   fs::path workingDirectory = fs::absolute(options.workingDirectory);
   std::string program = options.executable.empty() ? WENDREL_BINARY : options.executable.string();
-  // A relative TMPDIR would name another directory once the child is in its
-  // working directory (valgrind keeps files there).
-  std::string temporary;
-  if (const char* value = std::getenv("TMPDIR"); value != nullptr && *value != '\0') {
-    temporary = fs::absolute(value).string();
-  }
+  // The child (valgrind keeps files there) gets the directory the tests use:
+  // a relative TMPDIR would name another one once the child is in its working
+  // directory, and an empty or missing one none.
+  std::string temporary = temporaryDirectory().string();
 
   std::vector<std::string> all = options.launcher;
   all.push_back(options.launcher.empty() ? options.invocationName : program);
@@ -70,7 +68,7 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
       if (::setgid(kNobody) != 0) childFails("setgid");
       if (::setuid(kNobody) != 0) childFails("setuid");
     }
-    if (!temporary.empty() && ::setenv("TMPDIR", temporary.c_str(), 1) != 0) childFails("setenv");
+    if (::setenv("TMPDIR", temporary.c_str(), 1) != 0) childFails("setenv");
     if (::chdir(workingDirectory.c_str()) != 0) childFails("chdir");
     ::execvp(options.launcher.empty() ? program.c_str() : options.launcher[0].c_str(), argv.data());
     childFails("exec", 127);
@@ -84,10 +82,17 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   return result;
 }
 
-TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+fs::path temporaryDirectory() {
+  const char* value = std::getenv("TMPDIR");
+  std::error_code error;
+  if (value != nullptr && *value != '\0' && fs::is_directory(value, error)) return fs::absolute(value);
+  return "/tmp";
+}
+
+TempDir::TempDir() : TempDir(temporaryDirectory()) {}
 
 // Absolute, so that it still names the directory after a child changes its
-// working directory (TMPDIR may be relative).
+// working directory.
 TempDir::TempDir(const fs::path& parent) {
   std::string pattern = (fs::absolute(parent) / "wendrel-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {

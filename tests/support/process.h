@@ -33,8 +33,13 @@ struct RunOptions {
 // the status is 126, or 127 for exec.
 RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
-// A fresh directory under the system's temporary directory (TMPDIR), or under
-// parent, removed with all it holds. Its path is absolute.
+// TMPDIR, made absolute, when it names a directory; otherwise /tmp, as the C
+// library does (std::filesystem::temp_directory_path throws for an empty or
+// missing TMPDIR).
+fs::path temporaryDirectory();
+
+// A fresh directory under temporaryDirectory(), or under parent, removed with
+// all it holds. Its path is absolute.
 class TempDir {
  public:
   TempDir();
