@@ -386,7 +386,7 @@ TEST_F(Saving, UnopenableFileIsReportedAndDecodingGoesOn) {
 }
 
 TEST_F(Saving, WriteFailuresAreFailures) {
-  std::filesystem::create_symlink("/dev/full", inner_ / "full.bin");
+  if (std::string why = linkToDevFull(inner_ / "full.bin"); !why.empty()) GTEST_SKIP() << why;
   struct Case {
     std::size_t size;
     std::string call;  // small data fails when the file is closed, large data when written

@@ -322,7 +322,7 @@ TEST(MapiList, CompressedRtfAnnouncedOrSavedAndNumberedAcrossTheStream) {
 
 TEST(MapiList, CompressedRtfWriteFailureIsReportedAndTheWalkGoesOn) {
   TempDir dir;
-  std::filesystem::create_symlink("/dev/full", dir / "tnef_0_4.rtf");
+  if (std::string why = linkToDevFull(dir / "tnef_0_4.rtf"); !why.empty()) GTEST_SKIP() << why;
   Bytes list = MapiListBuilder().counted(kCompressedRtf, {1, 2, 3, 4}).string8(0x0070001E, "next").bytes();
   writeFile(dir / "in.tnef", StreamBuilder().record(kMapiProps, list).bytes());
   RunOptions options;

@@ -12,8 +12,11 @@ const fs::path kSample = fs::path(WENDREL_SOURCE_DIR) / "examples" / "sample.tne
 
 TEST(Sample, GeneratorMakesTheCommittedFile) {
   TempDir dir;
-  pid_t status = std::system((std::string(WENDREL_SAMPLE_GENERATOR) + " " + (dir / "made.tnef").string()).c_str());
-  ASSERT_EQ(status, 0);
+  RunOptions generator;
+  generator.executable = WENDREL_SAMPLE_GENERATOR;
+  generator.invocationName = "make_sample";
+  RunResult made = runWendrel({(dir / "made.tnef").string()}, generator);
+  ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(readFile(dir / "made.tnef"), readFile(kSample));
 }
 

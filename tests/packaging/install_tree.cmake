@@ -4,6 +4,9 @@
 # its compressed manual page: the program runs, and the page unpacks to the
 # source page from a gzip header without name or time stamp.
 file(REMOVE_RECURSE "${PREFIX}")
+# Both would send the files elsewhere or install links instead of copies.
+unset(ENV{DESTDIR})
+unset(ENV{CMAKE_INSTALL_MODE})
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

@@ -1,18 +1,33 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <system_error>
 
 namespace wendrel::test {
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// In the child: says on its standard error which step failed and why, and ends it.
+[[noreturn]] void childFails(const char* step, int status = 126) {
+  int error = errno;
+  ::dprintf(STDERR_FILENO, "%s: %s\n", step, std::strerror(error));
+  ::_exit(status);
+}
 
 void redirect(const std::string& path, int target) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -27,9 +42,14 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   std::string outPath = options.stdoutPath.empty() ? (capture / "out").string() : options.stdoutPath;
   std::string errPath = (capture / "err").string();
   fs::path workingDirectory = fs::absolute(options.workingDirectory);
+  std::string program = options.executable.empty() ? WENDREL_BINARY : options.executable.string();
+  // The child (valgrind keeps files there) gets the directory the tests use:
+  // a relative TMPDIR would name another one once the child is in its working
+  // directory, and an empty or missing one none.
+  std::string temporary = temporaryDirectory().string();
 
   std::vector<std::string> all = options.launcher;
-  all.push_back(options.launcher.empty() ? options.invocationName : WENDREL_BINARY);
+  all.push_back(options.launcher.empty() ? options.invocationName : program);
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   if (!options.passNoArguments) {
@@ -42,10 +62,16 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   if (pid == 0) {
     redirect(outPath, STDOUT_FILENO);
     redirect(errPath, STDERR_FILENO);
-    if (options.asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
-    if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
-    ::execvp(options.launcher.empty() ? WENDREL_BINARY : options.launcher[0].c_str(), argv.data());
-    ::_exit(127);
+    if (options.asNobody && ::geteuid() == 0) {
+      // Root's supplementary groups would otherwise stay with the child.
+      if (::setgroups(0, nullptr) != 0) childFails("setgroups");
+      if (::setgid(kNobody) != 0) childFails("setgid");
+      if (::setuid(kNobody) != 0) childFails("setuid");
+    }
+    if (::setenv("TMPDIR", temporary.c_str(), 1) != 0) childFails("setenv");
+    if (::chdir(workingDirectory.c_str()) != 0) childFails("chdir");
+    ::execvp(options.launcher.empty() ? program.c_str() : options.launcher[0].c_str(), argv.data());
+    childFails("exec", 127);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -56,9 +82,22 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   return result;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "wendrel-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+fs::path temporaryDirectory() {
+  const char* value = std::getenv("TMPDIR");
+  std::error_code error;
+  if (value != nullptr && *value != '\0' && fs::is_directory(value, error)) return fs::absolute(value);
+  return "/tmp";
+}
+
+TempDir::TempDir() : TempDir(temporaryDirectory()) {}
+
+// Absolute, so that it still names the directory after a child changes its
+// working directory.
+TempDir::TempDir(const fs::path& parent) {
+  std::string pattern = (fs::absolute(parent) / "wendrel-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp in " + parent.string());
+  }
   path_ = pattern;
 }
 
@@ -101,6 +140,21 @@ RunResult decode(const Bytes& stream, const std::vector<std::string>& options) {
   RunOptions run;
   run.workingDirectory = dir.path();
   return runWendrel(arguments, run);
+}
+
+std::string devFullUnavailable() {
+  struct stat status {};
+  if (::stat("/dev/full", &status) != 0) return std::string("/dev/full: ") + std::strerror(errno);
+  if (!S_ISCHR(status.st_mode)) return "/dev/full is not a device";
+  return "";
+}
+
+std::string linkToDevFull(const fs::path& link) {
+  std::string why = devFullUnavailable();
+  if (!why.empty()) return why;
+  std::error_code error;
+  fs::create_symlink("/dev/full", link, error);
+  return error ? "cannot make the symbolic link " + link.string() + ": " + error.message() : "";
 }
 
 fs::path corpusDirectory() {

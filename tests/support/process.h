@@ -19,20 +19,31 @@ struct RunResult {
 };
 
 struct RunOptions {
+  fs::path executable;  // the program to run; empty: the built wendrel
   fs::path workingDirectory = ".";
   std::string stdoutPath;  // empty: capture; otherwise standard output goes to this file
   std::string invocationName = "wendrel";
   bool passNoArguments = false;  // exec with an empty argument vector
-  bool asNobody = false;         // when run as root, drop to user nobody first
+  bool asNobody = false;         // when run as root, drop to user nobody (and no other group) first
   std::vector<std::string> launcher;  // runs wendrel under this command (valgrind, say)
 };
 
+// When the child cannot be started as asked (dropping to nobody, entering the
+// working directory, exec), standard error holds the step and the reason and
+// the status is 126, or 127 for exec.
 RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
-// A fresh directory under the system's temporary directory, removed with all it holds.
+// TMPDIR, made absolute, when it names a directory; otherwise /tmp, as the C
+// library does (std::filesystem::temp_directory_path throws for an empty or
+// missing TMPDIR).
+fs::path temporaryDirectory();
+
+// A fresh directory under temporaryDirectory(), or under parent, removed with
+// all it holds. Its path is absolute.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const fs::path& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -56,6 +67,12 @@ RunResult decode(const Bytes& stream, const std::vector<std::string>& options = 
 
 // The two lines every stream with a good signature and attach key 0x1234 begins with.
 inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key: 1234\n";
+
+// /dev/full, where every write fails with "No space left on device". Each
+// returns why it cannot be done here (no such device, a file system without
+// symbolic links), or an empty string when it was.
+std::string devFullUnavailable();
+std::string linkToDevFull(const fs::path& link);
 
 fs::path corpusDirectory();  // empty when the corpus is not there
 std::vector<fs::path> corpusFiles();
