@@ -117,7 +117,8 @@ TEST(CompressedRtf, OverlappingRunsAtEveryShortDistance) {
     std::string seed = std::string("ABCDEFGHIJKLMNOPQRST").substr(0, distance);
     std::string expected = seed;
     while (expected.size() < distance + kLongestMatch) expected.push_back(expected[expected.size() - distance]);
-    for (unsigned length : {2u, 9u, kLongestMatch}) {
+    // Longest first, so that what an earlier row left in the window differs.
+    for (unsigned length : {kLongestMatch, 9u, 2u}) {
       LzfuTokens tokens = LzfuTokens().literals(seed).back(distance, length).endMark();
       cases.push_back({"distance " + std::to_string(distance) + ", length " + std::to_string(length),
                        lzfu(tokens, distance + length), expected.substr(0, distance + length)});
@@ -179,6 +180,10 @@ TEST(CompressedRtf, EachDamageIsNamed) {
       {"half a reference", lzfu(LzfuTokens().literals("ab").halfReference(0), 2), RtfDamage::truncated},
       {"half a reference after whole groups",
        lzfu(LzfuTokens().literals(std::string(100, 'x')).halfReference(0), 100), RtfDamage::truncated},
+      {"half a reference as a group's last token",
+       lzfu(LzfuTokens().literals("1234567").halfReference(0), 7), RtfDamage::truncated},
+      {"half a reference whose missing byte would make it the end mark",
+       lzfu(LzfuTokens().literal('x').halfReference(208), 1), RtfDamage::truncated},
       {"a long run of literals cut in a group", lzfu(LzfuTokens().raw(firstBytes(longLiterals, 60)), 50),
        RtfDamage::truncated},
       {"end mark one byte early", lzfu(LzfuTokens().literals("{\\rtf1 x}").endMark(), 10), RtfDamage::tooFewBytes},
@@ -194,6 +199,32 @@ TEST(CompressedRtf, EachDamageIsNamed) {
     std::string produced;
     EXPECT_FALSE(expandCompressedRtf(rtf, appendTo, &produced)) << c.name;
     EXPECT_EQ(produced, "") << c.name;
+  }
+}
+
+// Expansion trusts no more than the data holds, even for a value that did not
+// come from inspection.
+TEST(CompressedRtf, ExpansionOfUninspectedValuesStopsAtTheData) {
+  struct Case {
+    std::string name;
+    Bytes data;
+    CompressedRtf rtf;
+  };
+  std::vector<Case> cases{
+      {"tokens after an early end mark", LzfuTokens().literals("ab").endMark().literals("cdefgh").bytes(), {}},
+      {"RAWSIZE past the data, no end mark", LzfuTokens().literals("abcdefgh").bytes(), {}},
+      {"RAWSIZE at its largest", LzfuTokens().literals("abcdefgh").bytes(), {}},
+      {"stored, RAWSIZE past the data", textBytes("{}"), {}},
+  };
+  cases[0].rtf.rawSize = 8;
+  cases[1].rtf.rawSize = 100;
+  cases[2].rtf.rawSize = 0xFFFFFFFF;
+  cases[3].rtf.rawSize = 3;
+  cases[3].rtf.stored = true;
+  for (Case& c : cases) {
+    c.rtf.data = view(c.data);
+    std::string produced;
+    EXPECT_FALSE(expandCompressedRtf(c.rtf, appendTo, &produced)) << c.name;
   }
 }
 
