@@ -127,6 +127,42 @@ TEST(CompressedRtf, OverlappingRunsAtEveryShortDistance) {
   expectKnownAnswers(cases);
 }
 
+// The end mark at each of a group's eight places, after literals and
+// references of several lengths, with enough bytes after it that the check
+// takes the group whole.
+TEST(CompressedRtf, EndMarkAtEachPlaceOfAGroup) {
+  struct Token {
+    char literal;            // 0: a reference
+    std::uint32_t distance;  // back from the write position; 0: from the dictionary's start
+    unsigned length;
+    std::string_view yields;
+  };
+  // After the literals "12345678", a whole group of their own.
+  constexpr Token kTokens[] = {{'x', 0, 1, "x"},  {0, 0, 6, "{\\rtf1"}, {'y', 0, 1, "y"},
+                               {0, 3, 5, "f1yf1"}, {'z', 0, 1, "z"},      {0, 17, 17, "678x{\\rtf1yf1yf1z"},
+                               {0, 1, 2, "zz"}};
+  std::vector<KnownAnswer> cases;
+  for (std::size_t place = 0; place < 8; ++place) {
+    LzfuTokens tokens = LzfuTokens().literals("12345678");
+    std::string expected = "12345678";
+    for (std::size_t i = 0; i < place; ++i) {
+      const Token& token = kTokens[i];
+      if (token.literal != 0) {
+        tokens.literal(static_cast<std::uint8_t>(token.literal));
+      } else if (token.distance == 0) {
+        tokens.reference(0, token.length);
+      } else {
+        tokens.back(token.distance, token.length);
+      }
+      expected += token.yields;
+    }
+    tokens.endMark().raw(Bytes(kLongestMatch + 3, 0xFF));
+    cases.push_back({"end mark at place " + std::to_string(place),
+                     lzfu(tokens, static_cast<std::uint32_t>(expected.size())), expected});
+  }
+  expectKnownAnswers(cases);
+}
+
 TEST(CompressedRtf, StoredKnownAnswers) {
   expectKnownAnswers({
       {"stored body", uncompressedRtfBody("{\\rtf1 plain}"), "{\\rtf1 plain}"},

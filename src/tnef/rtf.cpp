@@ -4,6 +4,7 @@
 #include "wendrel/rtf.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace wendrel {
@@ -81,12 +82,27 @@ bool scanToken(ByteView data, TokenScan& scan, std::uint32_t isReference) {
   return false;
 }
 
-// A group followed by room for eight references: no token can run short.
+// A group followed by room for eight references: no token can run short, so
+// only the references need a look. A literal yields one byte and takes one.
 bool scanWholeGroup(ByteView data, TokenScan& scan) {
-  std::uint32_t control = data.byte(scan.at++);
-  for (std::size_t bit = 0; bit < kGroupTokens; ++bit) {
-    if (scanToken(data, scan, control >> bit & 1)) return true;
+  std::uint32_t references = data.byte(scan.at);
+  std::size_t tokens = scan.at + 1;
+  std::size_t seen = 0;    // references before the current one
+  std::size_t copied = 0;  // bytes they yield
+  for (; references != 0; references &= references - 1, ++seen) {
+    std::size_t token = static_cast<std::size_t>(std::countr_zero(references));
+    std::size_t before = token - seen + copied;  // bytes this group yields before the reference
+    std::uint32_t reference = referenceAt(data, tokens + token + seen);
+    if (referenceOffset(reference) == ((scan.write + before) & kDictionaryMask)) {
+      scan.produced += before;
+      return true;
+    }
+    copied += referenceLength(reference);
   }
+  std::size_t yielded = kGroupTokens - seen + copied;
+  scan.at = tokens + kGroupTokens + seen;
+  scan.produced += yielded;
+  scan.write = (scan.write + yielded) & kDictionaryMask;
   return false;
 }
 
@@ -144,6 +160,10 @@ void copyReference(std::uint8_t* to, std::size_t distance) {
     copyPiece(to + 2 * kPiece, to + 2 * kPiece - distance);
     return;
   }
+  if (distance == 1) {  // the commonest run, one byte repeated: no byte stores for pieces to read
+    std::memset(to, to[-1], kCopyReach);
+    return;
+  }
   const std::uint8_t* from = to - distance;
   for (std::size_t k = 0; k < kPiece; ++k) to[k] = from[kCycles[distance][k]];
   std::size_t step = kRepeatStep[distance];
@@ -174,23 +194,40 @@ class Window {
   // Decodes the group at data[at]; true at the end mark. Reads past the data
   // see zeros, which keeps a value that inspection did not pass harmless.
   bool group(ByteView data, std::size_t& at) {
-    std::uint32_t control = data.byte(at++);
+    // Positions in locals: the byte stores could alias the members and references.
+    std::size_t next = at;
+    std::size_t end = end_;
+    std::uint32_t control = data.byte(next++);
+    bool ended = control == 0 ? copyLiterals(data, next, end) : decodeTokens(control, data, next, end);
+    at = next;
+    end_ = end;
+    return ended;
+  }
+
+ private:
+  bool copyLiterals(ByteView data, std::size_t& at, std::size_t& end) {
+    for (std::size_t k = 0; k < kGroupTokens; ++k) bytes_[end + k] = data.byte(at + k);
+    at += kGroupTokens;
+    end += kGroupTokens;
+    return false;
+  }
+
+  bool decodeTokens(std::uint32_t control, ByteView data, std::size_t& at, std::size_t& end) {
     for (std::size_t bit = 0; bit < kGroupTokens; ++bit) {
       if ((control >> bit & 1) == 0) {
-        bytes_[end_++] = data.byte(at++);
+        bytes_[end++] = data.byte(at++);
         continue;
       }
       std::uint32_t reference = referenceAt(data, at);
       at += 2;
-      std::size_t distance = (end_ - referenceOffset(reference)) & kDictionaryMask;
+      std::size_t distance = (end - referenceOffset(reference)) & kDictionaryMask;
       if (distance == 0) return true;
-      copyReference(bytes_.data() + end_, distance);
-      end_ += referenceLength(reference);
+      copyReference(bytes_.data() + end, distance);
+      end += referenceLength(reference);
     }
     return false;
   }
 
- private:
   static constexpr std::size_t kBlockStart = kDictionarySize + kFirstWrite;  // slot kFirstWrite
   static constexpr std::size_t kHistoryStart = kBlockStart - kDictionarySize;
   // A group starts below the block's end and adds at most eight references.

@@ -81,6 +81,7 @@ class LzfuTokens {
   }
 
   std::uint32_t writePosition() const { return write_; }
+  std::size_t produced() const { return produced_; }
   const Bytes& bytes() const { return data_; }
 
  private:
@@ -103,12 +104,14 @@ class LzfuTokens {
 
   LzfuTokens& advance(unsigned count) {
     write_ = (write_ + count) % kRtfRing;
+    produced_ += count;
     return *this;
   }
 
   Bytes data_;
   std::size_t control_ = 0;
   unsigned bit_ = 8;
+  std::size_t produced_ = 0;  // bytes the tokens so far yield
   std::uint32_t write_ = static_cast<std::uint32_t>(kRtfDictionary.size());
 };
 
