@@ -129,7 +129,7 @@ TEST(CompressedRtf, OverlappingRunsAtEveryShortDistance) {
 
 // The end mark at each of a group's eight places, after literals and
 // references of several lengths, with enough bytes after it that the check
-// takes the group whole.
+// takes the group whole: the output, and the count the check makes of it.
 TEST(CompressedRtf, EndMarkAtEachPlaceOfAGroup) {
   struct Token {
     char literal;            // 0: a reference
@@ -157,8 +157,10 @@ TEST(CompressedRtf, EndMarkAtEachPlaceOfAGroup) {
       expected += token.yields;
     }
     tokens.endMark().raw(Bytes(kLongestMatch + 3, 0xFF));
-    cases.push_back({"end mark at place " + std::to_string(place),
-                     lzfu(tokens, static_cast<std::uint32_t>(expected.size())), expected});
+    auto rawSize = static_cast<std::uint32_t>(expected.size());
+    cases.push_back({"end mark at place " + std::to_string(place), lzfu(tokens, rawSize), expected});
+    // One byte more than comes before the end mark is too many.
+    EXPECT_EQ(inspectCompressedRtf(view(lzfu(tokens, rawSize + 1))).damage, RtfDamage::tooFewBytes) << place;
   }
   expectKnownAnswers(cases);
 }
