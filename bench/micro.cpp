@@ -135,10 +135,11 @@ enum class RtfPass { both, inspect, expand };
 
 // Bytes per second of RTF produced, with the check, the expansion or both.
 void rtfDecode(benchmark::State& state, const Bytes& value, RtfPass pass) {
-  CompressedRtf inspected = inspectCompressedRtf(ByteView(value.data(), value.size()));
+  ByteView bytes(value.data(), value.size());
+  CompressedRtf inspected = inspectCompressedRtf(bytes);
   if (inspected.damage != RtfDamage::none) return state.SkipWithError("damaged value");
   for (auto _ : state) {
-    CompressedRtf rtf = pass != RtfPass::expand ? inspectCompressedRtf(ByteView(value.data(), value.size())) : inspected;
+    CompressedRtf rtf = pass != RtfPass::expand ? inspectCompressedRtf(bytes) : inspected;
     benchmark::DoNotOptimize(rtf.damage);
     if (pass != RtfPass::inspect) benchmark::DoNotOptimize(expandCompressedRtf(rtf, discardBlock, nullptr));
   }

@@ -67,8 +67,9 @@ std::size_t slotOf(std::string_view text) { return kRtfDictionary.find(text); }
 
 LzfuTokens wholeInitialDictionary() {
   LzfuTokens tokens;
-  for (std::uint32_t offset = 0; offset < kRtfDictionary.size(); offset += kLongestMatch) {
-    tokens.reference(offset, std::min<std::uint32_t>(kLongestMatch, static_cast<std::uint32_t>(kRtfDictionary.size()) - offset));
+  auto size = static_cast<std::uint32_t>(kRtfDictionary.size());
+  for (std::uint32_t offset = 0; offset < size; offset += kLongestMatch) {
+    tokens.reference(offset, std::min<std::uint32_t>(kLongestMatch, size - offset));
   }
   return tokens.endMark();
 }
@@ -87,7 +88,8 @@ TEST(CompressedRtf, TokensKnownAnswers) {
       {"reference that wraps the dictionary's end", lzfu(LzfuTokens().reference(4094, 5).endMark(), 5),
        std::string(2, '\0') + "{\\r"},
       {"literals then references to them",
-       lzfu(LzfuTokens().literals("{\\b bold} ").back(10, 10).back(10, 4).endMark(), 24), "{\\b bold} {\\b bold} {\\b "},
+       lzfu(LzfuTokens().literals("{\\b bold} ").back(10, 10).back(10, 4).endMark(), 24),
+       "{\\b bold} {\\b bold} {\\b "},
       {"write position wraps, reference straddles it",
        lzfu(LzfuTokens().literals(pattern).back(20, 17).endMark(), 3917), pattern + pattern.substr(3880, 17)},
       {"RAWSIZE smaller than the output leaves the rest out",

@@ -124,9 +124,8 @@ inline LzfuTokens compressGreedy(std::string_view text, unsigned chainDepth = 64
   all.append(kRtfDictionary).append(text);
   constexpr std::size_t kNone = SIZE_MAX;
   auto hashAt = [&](std::size_t at) {
-    std::uint32_t key = std::uint32_t{static_cast<std::uint8_t>(all[at])} << 16 |
-                        std::uint32_t{static_cast<std::uint8_t>(all[at + 1])} << 8 | static_cast<std::uint8_t>(all[at + 2]);
-    return (key * 2654435761u) >> 17;
+    auto byte = [&](std::size_t i) { return std::uint32_t{static_cast<std::uint8_t>(all[i])}; };
+    return ((byte(at) << 16 | byte(at + 1) << 8 | byte(at + 2)) * 2654435761u) >> 17;
   };
   std::vector<std::size_t> head(1u << 15, kNone), previous(all.size(), kNone);
   auto insert = [&](std::size_t at) {
@@ -198,7 +197,8 @@ inline std::string rtfLikeText(std::size_t size, std::uint32_t seed = 2463534242
       "for",   "Thanks,", "Kind",      "office",  "schedule", "draft", "review",   "number",  "March"};
   constexpr std::string_view kControls[] = {"\\par\r\n", "{\\b ", "}", "\\f1 ", "\\fs20 ", "\\tab ",
                                             "\\'e9",     "\\cf2 ", "\\pard\\plain ", "\\line "};
-  std::string text = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\froman Times New Roman;}}\r\n";
+  std::string text =
+      "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss Arial;}{\\f1\\froman Times New Roman;}}\r\n";
   std::uint32_t state = seed;
   auto next = [&state] {
     state ^= state << 13, state ^= state >> 17, state ^= state << 5;
