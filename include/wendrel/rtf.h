@@ -55,8 +55,10 @@ using RtfSink = bool (*)(ByteView block, void* context);
 
 // Hands the rawSize bytes of RTF of a sound value (damage == none) to write.
 // Returns true when all were handed over; false as soon as write returns false,
-// or at once for a damaged value. A stored body comes as one piece, a compressed
-// one in blocks of at most kRtfBlockSize bytes. Nothing is allocated.
+// at once for a damaged value, and when the data runs out first (only a value
+// that did not come from inspectCompressedRtf can). A stored body comes as one
+// piece, a compressed one in blocks of at most kRtfBlockSize bytes. Nothing is
+// allocated: the work space, about 70 KiB, is on the stack.
 inline constexpr std::size_t kRtfBlockSize = 64 * 1024;
 bool expandCompressedRtf(const CompressedRtf& rtf, RtfSink write, void* context);
 
