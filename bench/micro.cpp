@@ -1,13 +1,17 @@
 // Micro-benchmarks of the hot paths: the dump's row kernels, the record walk
-// with and without -v, and the value formatters. Output goes to /dev/null.
+// with and without -v, the value formatters and the compressed-RTF decoder.
+// Output goes to /dev/null.
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <optional>
 
+#include "rtf_builder.h"
 #include "stream_builder.h"
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
+#include "wendrel/rtf.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;
@@ -85,6 +89,90 @@ void BM_AttributeName(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(attributeName(ids[i++ % 5]).size());
 }
 
+// ---- Compressed RTF: values of about 4 MiB of RTF each ----
+
+constexpr std::size_t kRtfOutput = 4 << 20;
+
+test::LzfuTokens literalTokens() {
+  test::LzfuTokens tokens;
+  for (std::uint8_t byte : pseudoRandom(kRtfOutput)) tokens.literal(byte);
+  return tokens.endMark();
+}
+
+// References 17 long that overlap what they produce, distance cycling 1 to maxDistance.
+test::LzfuTokens runTokens(unsigned maxDistance) {
+  test::LzfuTokens tokens;
+  tokens.literals("abcdefgh");
+  for (unsigned i = 0; tokens.produced() < kRtfOutput; ++i) tokens.back(1 + i % maxDistance, test::kLongestMatch);
+  return tokens.endMark();
+}
+
+// Literals and references of any length and distance at random: no branch predicts.
+test::LzfuTokens randomTokens() {
+  test::LzfuTokens tokens;
+  std::uint32_t state = 2463534242u;
+  while (tokens.produced() < kRtfOutput) {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    if ((state & 1) != 0) {
+      tokens.back(1 + (state >> 1) % 4095, 2 + (state >> 13) % 16);
+    } else {
+      tokens.literal(static_cast<std::uint8_t>(state >> 8));
+    }
+  }
+  return tokens.endMark();
+}
+
+Bytes rtfValue(const test::LzfuTokens& tokens) {
+  return test::RtfValue{tokens.bytes(), static_cast<std::uint32_t>(tokens.produced())}.bytes();
+}
+
+bool discardBlock(ByteView block, void*) {
+  benchmark::DoNotOptimize(block.data());
+  return true;
+}
+
+enum class RtfPass { both, inspect, expand };
+
+// Bytes per second of RTF produced, with the check, the expansion or both.
+void rtfDecode(benchmark::State& state, const Bytes& value, RtfPass pass) {
+  ByteView bytes(value.data(), value.size());
+  CompressedRtf inspected = inspectCompressedRtf(bytes);
+  if (inspected.damage != RtfDamage::none) return state.SkipWithError("damaged value");
+  for (auto _ : state) {
+    CompressedRtf rtf = pass != RtfPass::expand ? inspectCompressedRtf(bytes) : inspected;
+    benchmark::DoNotOptimize(rtf.damage);
+    if (pass != RtfPass::inspect) benchmark::DoNotOptimize(expandCompressedRtf(rtf, discardBlock, nullptr));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * inspected.rawSize));
+}
+
+constexpr std::pair<const char*, Bytes (*)()> kRtfCases[] = {
+    {"rtfText", [] { return rtfValue(test::compressGreedy(test::rtfLikeText(kRtfOutput), 16)); }},
+    {"literals", [] { return rtfValue(literalTokens()); }},
+    {"run1", [] { return rtfValue(runTokens(1)); }},
+    {"runs1to16", [] { return rtfValue(runTokens(16)); }},
+    {"randomTokens", [] { return rtfValue(randomTokens()); }},
+};
+
+// Built on first use, so that runs filtered to other benchmarks do not wait for them.
+const Bytes& rtfCaseValue(std::size_t index) {
+  static std::vector<std::optional<Bytes>> values(std::size(kRtfCases));
+  if (!values[index]) values[index] = kRtfCases[index].second();
+  return *values[index];
+}
+
+void registerRtfBenchmarks() {
+  for (std::size_t i = 0; i < std::size(kRtfCases); ++i) {
+    std::string name = kRtfCases[i].first;
+    for (auto [label, pass] : {std::pair{"RtfDecode/", RtfPass::both}, std::pair{"RtfInspect/", RtfPass::inspect},
+                               std::pair{"RtfExpand/", RtfPass::expand}}) {
+      benchmark::RegisterBenchmark((label + name).c_str(), [i, pass = pass](benchmark::State& state) {
+        rtfDecode(state, rtfCaseValue(i), pass);
+      });
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +190,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("MessageStatusText", BM_MessageStatusText);
   benchmark::RegisterBenchmark("CopyStringValue", BM_CopyStringValue);
   benchmark::RegisterBenchmark("AttributeName", BM_AttributeName);
+  registerRtfBenchmarks();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
