@@ -87,5 +87,39 @@ TEST(Corpus, EveryAttachmentLandsUnderItsOwnNameWithItsOwnBytes) {
   }
 }
 
+// The message bodies stored as compressed RTF are saved as RTF a word
+// processor opens: all RAWSIZE bytes of it, none reported damaged.
+TEST(Corpus, MessageBodiesAreSavedAsRtf) {
+  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  const std::vector<std::string> withBodies{"horde-TnefAttachments.tnef", "horde-TnefMeetingRequest.tnef",
+                                            "mimekit-christmas.tnef", "quick-winmail.tnef",
+                                            "tnefparse-umlaut.tnef"};
+  std::vector<std::string> found;
+  for (const fs::path& file : corpusFiles()) {
+    TempDir dir;
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", file.string()}, options);
+    EXPECT_EQ(result.err.find("Damaged"), std::string::npos) << file << result.err;
+    std::istringstream lines(result.out);
+    const std::string prefix = "\tSaving Compressed RTF to ";
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with(prefix)) continue;
+      found.push_back(file.filename().string());
+      std::string rtf = readFile(dir / line.substr(prefix.size()));
+      std::string stream = readFile(file);
+      std::size_t tag = stream.find(std::string("\x02\x01\x09\x10", 4));
+      ASSERT_NE(tag, std::string::npos);
+      std::uint32_t rawSize = 0;
+      for (std::size_t i = 0; i < 4; ++i) rawSize |= std::uint32_t{static_cast<std::uint8_t>(stream[tag + 16 + i])} << (8 * i);
+      EXPECT_EQ(rtf.size(), rawSize) << file;
+      EXPECT_TRUE(rtf.starts_with("{\\rtf1")) << file;
+      std::size_t last = rtf.find_last_not_of(std::string("\r\n\0", 3));
+      EXPECT_TRUE(last != std::string::npos && rtf[last] == '}') << file;
+    }
+  }
+  EXPECT_EQ(found, withBodies);
+}
+
 }  // namespace
 }  // namespace wendrel::test

@@ -161,8 +161,9 @@ std::string dataText(int n) {
 //          empty one)
 //   S(x)   the same with an 8-bit long name
 //   A      attAttachment without a long name
-//   M      attMAPIProps with a 5-byte compressed-RTF body
+//   M      attMAPIProps with a 5-byte compressed-RTF body (a damaged one)
 //   X(x)   a title x whose record claims more bytes than the stream has left
+//          (last on the line)
 Bytes streamOf(const std::vector<std::string>& records) {
   StreamBuilder stream;
   int data = 0;
@@ -218,8 +219,18 @@ class Naming : public Saving {
       EXPECT_EQ(names, c.files) << line;
       for (const auto& [name, contents] : files) EXPECT_EQ(readFile(inner_ / name), contents) << line << name;
       EXPECT_EQ(saved().size(), files.size()) << line;
-      bool truncated = std::ranges::any_of(c.records, [](const std::string& r) { return r[0] == 'X'; });
-      EXPECT_EQ(result.err.empty(), !truncated) << line << result.err;
+      // A 5-byte body is too short to be compressed RTF, so each is saved as
+      // it stands, after a line that says so.
+      std::string err;
+      std::istringstream lines(result.out);
+      for (std::string text; std::getline(lines, text);) {
+        if (text.starts_with("\tSaving")) err += "Damaged compressed RTF saved as it stands to " + text.substr(26) + "\n";
+      }
+      if (c.records.back()[0] == 'X') {
+        std::size_t record = 9 + c.records.back().size() - 3 + 1;  // framing, title and NUL; no checksum
+        err += "Truncated attribute record at offset " + std::to_string(stream.size() - record) + "\n";
+      }
+      EXPECT_EQ(result.err, err) << line;
       EXPECT_EQ(result.status, 0) << line;
 
       auto first = saved();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "process.h"
+#include "rtf_builder.h"
 
 namespace wendrel::test {
 namespace {
@@ -278,12 +279,21 @@ TEST(MapiList, PropertiesThatDoNotFitEndTheWalk) {
   }
 }
 
+std::string hex(std::size_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%zx", value);
+  return text;
+}
+
+// Bodies are saved as RTF; damaged ones as they stand, after a line that
+// says so. Names count every body of the stream and carry its stored length.
 TEST(MapiList, CompressedRtfAnnouncedOrSavedAndNumberedAcrossTheStream) {
-  Bytes rtf300(300, 'r'), rtf16(16, 'q');
-  Bytes first = MapiListBuilder().counted(kCompressedRtf, rtf300).bytes();
-  Bytes second = MapiListBuilder().counted(kCompressedRtf, rtf16).counted(kCompressedRtf, {}).bytes();
-  // A body that does not fit is not counted: the next one still gets number 2.
-  Bytes broken = MapiListBuilder().countedClaiming(kCompressedRtf, 0x1000, rtf16).bytes();
+  Bytes compressed = compressedRtf("{\\rtf1 first {\\b body}}");
+  Bytes stored = uncompressedRtfBody("{\\rtf1 stored}");
+  Bytes first = MapiListBuilder().counted(kCompressedRtf, compressed).bytes();
+  Bytes second = MapiListBuilder().counted(kCompressedRtf, stored).counted(kCompressedRtf, {}).bytes();
+  // A body that does not fit is not counted: the next one still gets number 3.
+  Bytes broken = MapiListBuilder().countedClaiming(kCompressedRtf, 0x1000, stored).bytes();
   Bytes stream = StreamBuilder()
                      .record(kMapiProps, first)
                      .record(kMapiProps, second)
@@ -304,34 +314,52 @@ TEST(MapiList, CompressedRtfAnnouncedOrSavedAndNumberedAcrossTheStream) {
   RunOptions options;
   options.workingDirectory = dir.path();
   RunResult saved = runWendrel({"-s", "in.tnef"}, options);
-  EXPECT_EQ(saved.out, kGoodHeader + std::string("MAPI Properties\n\tNumber of Properties: 1\n"
-                                                 "\tSaving Compressed RTF to tnef_0_12c.rtf\n"
-                                                 "MAPI Properties\n\tNumber of Properties: 2\n"
-                                                 "\tSaving Compressed RTF to tnef_1_10.rtf\n"
-                                                 "\tSaving Compressed RTF to tnef_2_0.rtf\n"
-                                                 "MAPI Properties\n\tNumber of Properties: 1\n"
-                                                 "MAPI Properties\n\tNumber of Properties: 1\n"
-                                                 "\tSaving Compressed RTF to tnef_3_1.rtf\n"));
-  EXPECT_EQ(saved.err, kTruncated);
-  EXPECT_EQ(readFile(dir / "tnef_0_12c.rtf"), std::string(300, 'r'));
-  EXPECT_EQ(readFile(dir / "tnef_1_10.rtf"), std::string(16, 'q'));
-  EXPECT_TRUE(std::filesystem::exists(dir / "tnef_2_0.rtf"));
-  EXPECT_EQ(readFile(dir / "tnef_2_0.rtf"), "");
-  EXPECT_EQ(readFile(dir / "tnef_3_1.rtf"), "\x07");
+  std::string names[] = {"tnef_0_" + hex(compressed.size()) + ".rtf", "tnef_1_" + hex(stored.size()) + ".rtf",
+                         "tnef_2_0.rtf", "tnef_3_1.rtf"};
+  EXPECT_EQ(saved.out, kGoodHeader + ("MAPI Properties\n\tNumber of Properties: 1\n"
+                                      "\tSaving Compressed RTF to " + names[0] + "\n"
+                                      "MAPI Properties\n\tNumber of Properties: 2\n"
+                                      "\tSaving Compressed RTF to " + names[1] + "\n"
+                                      "\tSaving Compressed RTF to " + names[2] + "\n"
+                                      "MAPI Properties\n\tNumber of Properties: 1\n"
+                                      "MAPI Properties\n\tNumber of Properties: 1\n"
+                                      "\tSaving Compressed RTF to " + names[3] + "\n"));
+  const std::string damaged = "Damaged compressed RTF saved as it stands to ";
+  EXPECT_EQ(saved.err, damaged + names[2] + "\n" + kTruncated + damaged + names[3] + "\n");
+  EXPECT_EQ(saved.status, 0);
+  EXPECT_EQ(readFile(dir / names[0]), "{\\rtf1 first {\\b body}}");
+  EXPECT_EQ(readFile(dir / names[1]), "{\\rtf1 stored}");
+  EXPECT_TRUE(std::filesystem::exists(dir / names[2]));
+  EXPECT_EQ(readFile(dir / names[2]), "");
+  EXPECT_EQ(readFile(dir / names[3]), "\x07");
 }
 
 TEST(MapiList, CompressedRtfWriteFailureIsReportedAndTheWalkGoesOn) {
-  TempDir dir;
-  if (std::string why = linkToDevFull(dir / "tnef_0_4.rtf"); !why.empty()) GTEST_SKIP() << why;
-  Bytes list = MapiListBuilder().counted(kCompressedRtf, {1, 2, 3, 4}).string8(0x0070001E, "next").bytes();
-  writeFile(dir / "in.tnef", StreamBuilder().record(kMapiProps, list).bytes());
-  RunOptions options;
-  options.workingDirectory = dir.path();
-  RunResult result = runWendrel({"-s", "in.tnef"}, options);
-  EXPECT_EQ(result.out, listed("\tNumber of Properties: 2\n\tSaving Compressed RTF to tnef_0_4.rtf\n"
-                               "\tConversation Topic: next\n"));
-  EXPECT_EQ(result.err, "Error writing file tnef_0_4.rtf\nfclose: No space left on device\n");
-  EXPECT_EQ(result.status, 255);
+  struct Case {
+    std::string name;
+    Bytes body;
+    std::string err;  // before the two lines of the failure
+    std::string call;
+  } cases[] = {
+      {"small body: fails when closed", compressedRtf("{\\rtf1 small}"), "", "fclose"},
+      {"body of several blocks: fails while written", compressedRtf(rtfLikeText(300000)), "", "fwrite"},
+      {"damaged body", {1, 2, 3, 4}, "Damaged compressed RTF saved as it stands to tnef_0_4.rtf\n", "fclose"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string name = "tnef_0_" + hex(c.body.size()) + ".rtf";
+    if (std::string why = linkToDevFull(dir / name); !why.empty()) GTEST_SKIP() << why;
+    Bytes list = MapiListBuilder().counted(kCompressedRtf, c.body).string8(0x0070001E, "next").bytes();
+    writeFile(dir / "in.tnef", StreamBuilder().record(kMapiProps, list).bytes());
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", "in.tnef"}, options);
+    EXPECT_EQ(result.out, listed("\tNumber of Properties: 2\n\tSaving Compressed RTF to " + name +
+                                 "\n\tConversation Topic: next\n")) << c.name;
+    EXPECT_EQ(result.err, c.err + "Error writing file " + name + "\n" + c.call + ": No space left on device\n")
+        << c.name;
+    EXPECT_EQ(result.status, 255) << c.name;
+  }
 }
 
 }  // namespace

@@ -52,4 +52,8 @@ class ByteView {
   std::size_t size_ = 0;
 };
 
+// Receives bytes in blocks, in order, each valid only during the call;
+// returning false stops whatever produces them.
+using BlockSink = bool (*)(ByteView block, void* context);
+
 }  // namespace wendrel

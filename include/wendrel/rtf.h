@@ -49,10 +49,6 @@ CompressedRtf inspectCompressedRtf(ByteView value);
 // CRC-32 with the reflected polynomial 0xEDB88320, from 0, with no final inversion.
 std::uint32_t compressedRtfCrc(ByteView data);
 
-// Receives the RTF in pieces, in order, each non-empty and valid only during the
-// call; returning false stops the expansion.
-using RtfSink = bool (*)(ByteView block, void* context);
-
 // Hands the rawSize bytes of RTF of a sound value (damage == none) to write.
 // Returns true when all were handed over; false as soon as write returns false,
 // at once for a damaged value, and when the data runs out first (only a value
@@ -60,6 +56,6 @@ using RtfSink = bool (*)(ByteView block, void* context);
 // piece, a compressed one in blocks of at most kRtfBlockSize bytes. Nothing is
 // allocated: the work space, about 70 KiB, is on the stack.
 inline constexpr std::size_t kRtfBlockSize = 64 * 1024;
-bool expandCompressedRtf(const CompressedRtf& rtf, RtfSink write, void* context);
+bool expandCompressedRtf(const CompressedRtf& rtf, BlockSink write, void* context);
 
 }  // namespace wendrel

@@ -155,9 +155,17 @@ std::string_view confinedFileName(std::string_view name);
 // this run has already created that, the first of <stem>-1<ext>, <stem>-2<ext>,
 // ... that it has not. The view is valid until the next call.
 std::string_view fileNameToCreate(std::string_view name);
-// Writes data to the confined form of name and remembers that this run created
-// it; 0 on success, -1 on any failure (reported on standard error and counted
-// in failedSaves).
+// The contents of a file to save, made while it is written: produce hands them
+// to write block by block and returns false as soon as write does.
+struct FileContents {
+  bool (*produce)(const void* source, BlockSink write, void* context);
+  const void* source;
+  std::uint64_t size;  // how many bytes produce makes
+};
+// Writes contents to the confined form of name and remembers that this run
+// created it; 0 on success, -1 on any failure (reported on standard error and
+// counted in failedSaves).
+int saveToFile(std::string_view name, const FileContents& contents);
 int saveToFile(std::string_view name, ByteView data);
 // How many times this run has created a file (each a different one).
 std::size_t createdFileCount();

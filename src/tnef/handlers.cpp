@@ -196,13 +196,17 @@ int reportSaveError(const char* name, const char* call, int error) {
 // attachment about a quarter faster. The size is kept, so a write that fails
 // part way leaves exactly the bytes written. Failure here changes nothing: the
 // write itself reports any real problem.
-void reserveSpace([[maybe_unused]] std::FILE* file, [[maybe_unused]] std::size_t bytes) {
+void reserveSpace([[maybe_unused]] std::FILE* file, [[maybe_unused]] std::uint64_t bytes) {
 #if defined(FALLOC_FL_KEEP_SIZE)
-  constexpr std::size_t kWorthReserving = std::size_t{1} << 20;
+  constexpr std::uint64_t kWorthReserving = std::uint64_t{1} << 20;
   if (bytes >= kWorthReserving) {
     fallocate(fileno(file), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
   }
 #endif
+}
+
+bool writeBlock(ByteView block, void* file) {
+  return std::fwrite(block.data(), 1, block.size(), static_cast<std::FILE*>(file)) == block.size();
 }
 
 // ---- The files this run created ----
@@ -386,7 +390,7 @@ std::string_view fileNameToCreate(std::string_view name) {
   return suffixedName(target, n, chosen);
 }
 
-int saveToFile(std::string_view name, ByteView data) {
+int saveToFile(std::string_view name, const FileContents& contents) {
   std::string_view target = confinedFileName(name);
   char path[kScratchSize] = {};
   std::memcpy(path, target.data(), std::min(target.size(), kMaxText));
@@ -397,14 +401,22 @@ int saveToFile(std::string_view name, ByteView data) {
     return -1;
   }
   rememberCreated(path);
-  reserveSpace(file, data.size());
-  if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file) != data.size()) {
+  reserveSpace(file, contents.size);
+  if (!contents.produce(contents.source, writeBlock, file)) {
     int error = errno;
     std::fclose(file);
     return reportSaveError(path, "fwrite", error);
   }
   if (std::fclose(file) != 0) return reportSaveError(path, "fclose", errno);
   return 0;
+}
+
+int saveToFile(std::string_view name, ByteView data) {
+  auto produce = [](const void* source, BlockSink write, void* context) {
+    const ByteView& bytes = *static_cast<const ByteView*>(source);
+    return bytes.empty() || write(bytes, context);
+  };
+  return saveToFile(name, FileContents{produce, &data, data.size()});
 }
 
 std::size_t createdFileCount() { return filesCreated; }

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "wendrel/output.h"
+#include "wendrel/rtf.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
@@ -229,8 +230,23 @@ std::string_view rtfFileName(std::array<char, 32>& name, int counter, std::size_
   return {name.data(), used};
 }
 
-// Compressed RTF is announced or saved as it stands, still compressed, under
-// a name numbered across the whole run.
+// The RTF of a compressed body, or the body as it stands when it is damaged
+// (what is left of it may still help).
+void saveCompressedRtf(std::string_view target, ByteView value) {
+  CompressedRtf rtf = inspectCompressedRtf(value);
+  if (rtf.damage != RtfDamage::none) {
+    out::error("Damaged compressed RTF saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
+    saveToFile(target, value);
+    return;
+  }
+  auto expand = [](const void* source, BlockSink write, void* context) {
+    return expandCompressedRtf(*static_cast<const CompressedRtf*>(source), write, context);
+  };
+  saveToFile(target, FileContents{expand, &rtf, rtf.rawSize});
+}
+
+// A compressed-RTF body is announced, or saved as RTF under a name numbered
+// across the whole run.
 void handleCompressedRtf(ByteView data) {
   std::array<char, 32> name;
   std::string_view fileName = rtfFileName(name, rtfFileCounter, data.size());
@@ -240,7 +256,7 @@ void handleCompressedRtf(ByteView data) {
     out::text("\tSaving Compressed RTF to ");
     out::text(target);
     out::ch('\n');
-    saveToFile(target, data);
+    saveCompressedRtf(target, data);
   } else {
     out::text("\tContains Compressed RTF MAPI property\n");
   }

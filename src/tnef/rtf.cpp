@@ -240,12 +240,12 @@ class Window {
   std::size_t end_ = kBlockStart;
 };
 
-bool expandStored(const CompressedRtf& rtf, RtfSink write, void* context) {
+bool expandStored(const CompressedRtf& rtf, BlockSink write, void* context) {
   if (rtf.data.size() < rtf.rawSize) return false;
   return rtf.rawSize == 0 || write(rtf.data.sub(0, rtf.rawSize), context);
 }
 
-bool expandTokens(const CompressedRtf& rtf, RtfSink write, void* context) {
+bool expandTokens(const CompressedRtf& rtf, BlockSink write, void* context) {
   Window window;
   std::uint64_t left = rtf.rawSize;
   std::size_t at = 0;
@@ -310,7 +310,7 @@ CompressedRtf inspectCompressedRtf(ByteView value) {
   return rtf;
 }
 
-bool expandCompressedRtf(const CompressedRtf& rtf, RtfSink write, void* context) {
+bool expandCompressedRtf(const CompressedRtf& rtf, BlockSink write, void* context) {
   if (rtf.damage != RtfDamage::none) return false;
   return rtf.stored ? expandStored(rtf, write, context) : expandTokens(rtf, write, context);
 }
