@@ -1,9 +1,48 @@
 // Fuzz target: dumps and decodes each input as `wendrel -d -v` would, record
 // headers and MAPI property lines included, into an output buffer that fills
-// up early.
+// up early. Each input is also taken as a compressed-RTF body whose CRC is
+// made right, so that mutations reach the token check and the expansion
+// rather than stopping at the CRC; what the check passes must expand to
+// exactly RAWSIZE bytes.
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "fuzz_decode.h"
 #include "wendrel/cli.h"
+#include "wendrel/rtf.h"
+
+namespace {
+
+void expandAsRtfBody(const std::uint8_t* data, std::size_t size) {
+  if (size < 16) return;
+  std::vector<std::uint8_t> value(data, data + size);
+  wendrel::ByteView view(value.data(), value.size());
+  wendrel::CompressedRtf rtf = wendrel::inspectCompressedRtf(view);
+  if (rtf.damage == wendrel::RtfDamage::badCrc) {
+    std::uint32_t crc = wendrel::compressedRtfCrc(rtf.data);
+    std::memcpy(value.data() + 12, &crc, 4);  // little-endian machines only, as the fuzzers run
+    rtf = wendrel::inspectCompressedRtf(view);
+  }
+  std::uint64_t produced = 0;
+  auto count = [](wendrel::ByteView block, void* total) {
+    *static_cast<std::uint64_t*>(total) += block.size();
+    return true;
+  };
+  bool whole = wendrel::expandCompressedRtf(rtf, count, &produced);
+  bool sound = rtf.damage == wendrel::RtfDamage::none;
+  if (whole != sound || (sound && produced != rtf.rawSize)) {
+    std::string_view damage = wendrel::rtfDamageName(rtf.damage);
+    std::fprintf(stderr, "inspection said %.*s, expansion %s with %llu of %u bytes\n",
+                 static_cast<int>(damage.size()), damage.data(), whole ? "ended" : "stopped",
+                 static_cast<unsigned long long>(produced), rtf.rawSize);
+    std::abort();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   wendrel::fuzz::discardStandardOutput();
@@ -16,5 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wendrel::fuzz::startOutputNearlyFull(size);
   wendrel::cli::writeHexDump(std::span<const std::uint8_t>(data, size));
   wendrel::fuzz::decodeOne(data, size);
+  expandAsRtfBody(data, size);
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "rtf_builder.h"
 #include "stream_builder.h"
 #include "wendrel/tnef.h"
 
@@ -130,6 +131,25 @@ Bytes twoRtfRecords() {
   return StreamBuilder().record(attMAPIProps, list).record(attMAPIProps, list).bytes();
 }
 
+// Compressed-RTF bodies: sound ones (compressed with runs, stored) and one
+// of each kind of damage.
+std::vector<std::pair<std::string, Bytes>> rtfBodies() {
+  std::string text = rtfLikeText(3000);
+  Bytes tokens = compressGreedy(text).bytes();
+  Bytes cut(tokens.begin(), tokens.end() - 3);
+  Bytes runs = LzfuTokens().literals("{\\rtf1 ").reference(0, 6).literal('x').back(1, 17).back(3, 12).endMark().bytes();
+  return {
+      {"compressed", RtfValue{tokens, static_cast<std::uint32_t>(text.size())}.bytes()},
+      {"runs", RtfValue{runs, 42}.bytes()},
+      {"stored", uncompressedRtfBody("{\\rtf1 stored}")},
+      {"bad-crc", RtfValue{tokens, static_cast<std::uint32_t>(text.size()), kLzfu, std::nullopt, 1}.bytes()},
+      {"cut", RtfValue{cut, static_cast<std::uint32_t>(text.size())}.bytes()},
+      {"too-few-bytes", RtfValue{tokens, static_cast<std::uint32_t>(text.size() + 1)}.bytes()},
+      {"unknown-type", RtfValue{tokens, 10, 0x12345678}.bytes()},
+      {"compsize-past-the-end", RtfValue{tokens, 10, kLzfu, 0xFFFFFFF0}.bytes()},
+  };
+}
+
 Bytes shortValues() {
   return StreamBuilder()
       .record(attDateSent, {0xD3, 0x07, 0x03})
@@ -172,6 +192,14 @@ int main(int argc, char** argv) {
   write(dir / "mapi-modern-layouts.tnef", StreamBuilder().record(attMAPIProps, mapiModernLayouts()).bytes());
   write(dir / "realistic-attachments.tnef", realisticAttachments());
   write(dir / "two-rtf-records.tnef", twoRtfRecords());
+  // Each body on its own (the verbose target also takes an input as a body)
+  // and all in one property list.
+  MapiListBuilder bodies;
+  for (const auto& [name, body] : rtfBodies()) {
+    write(dir / ("rtf-" + name + ".bin"), body);
+    bodies.counted(0x10090102, body);
+  }
+  write(dir / "rtf-bodies.tnef", StreamBuilder().record(attMAPIProps, bodies.bytes()).bytes());
   write(dir / "short-values.tnef", shortValues());
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
   write(dir / "header-only.tnef", StreamBuilder().bytes());
