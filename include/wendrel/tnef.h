@@ -148,13 +148,6 @@ std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize] = s
 // ---- Attribute handlers ----
 void dispatchAttribute(std::uint32_t attributeId, ByteView value);
 int printGenericAttribute(std::uint32_t attributeId, ByteView value);
-// The part of name after its last '/' or '\'; saved files never leave the
-// current directory.
-std::string_view confinedFileName(std::string_view name);
-// The file a save under name would create now: the confined name, or when
-// this run has already created that, the first of <stem>-1<ext>, <stem>-2<ext>,
-// ... that it has not. The view is valid until the next call.
-std::string_view fileNameToCreate(std::string_view name);
 // The contents of a file to save, made while it is written: produce hands them
 // to write block by block and returns false as soon as write does.
 struct FileContents {
@@ -167,8 +160,21 @@ struct FileContents {
 // counted in failedSaves).
 int saveToFile(std::string_view name, const FileContents& contents);
 int saveToFile(std::string_view name, ByteView data);
+
+// ---- Names of saved files ----
+// The part of name after its last '/' or '\'; saved files never leave the
+// current directory.
+std::string_view confinedFileName(std::string_view name);
+// False for names no file can have: empty, ".", "..", longer than 255 bytes.
+bool isPlainFileName(std::string_view name);
+// The file a save under name would create now: the confined name, or when
+// this run has already created that, the first of <stem>-1<ext>, <stem>-2<ext>,
+// ... that it has not. The view is valid until the next call.
+std::string_view fileNameToCreate(std::string_view name);
+void rememberCreatedFile(std::string_view name);
 // How many times this run has created a file (each a different one).
 std::size_t createdFileCount();
+void forgetCreatedFiles();
 
 // ---- MAPI property list ----
 void dumpMapiProperties(ByteView value);

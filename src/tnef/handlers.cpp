@@ -181,10 +181,6 @@ void runAction(const DispatchRow& row, ByteView value) {
   }
 }
 
-bool isPlainFileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.size() <= kMaxText;
-}
-
 int reportSaveError(const char* name, const char* call, int error) {
   out::error("Error writing file %s\n%s: %s\n", name, call, std::strerror(error));
   ++failedSaves;
@@ -209,133 +205,6 @@ bool writeBlock(ByteView block, void* file) {
   return std::fwrite(block.data(), 1, block.size(), static_cast<std::FILE*>(file)) == block.size();
 }
 
-// ---- The files this run created ----
-// An open-addressing hash table of names, allocated with malloc (the tool links
-// no C++ run-time). An entry records whether the run created a file of that
-// name, and the next suffix to try for the names whose first candidate it is.
-struct NameEntry {
-  char* name;  // NUL-terminated; nullptr in an empty slot
-  std::uint32_t length;
-  std::uint32_t hash;
-  std::uint32_t nextSuffix;
-  bool created;
-};
-
-struct NameTable {
-  NameEntry* slots = nullptr;
-  std::size_t capacity = 0;  // 0 or a power of two
-  std::size_t used = 0;
-};
-NameTable names;
-
-std::uint32_t hashName(std::string_view name) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a
-  for (char c : name) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
-  return hash;
-}
-
-// The slot that holds name, or the empty slot where it belongs.
-NameEntry* slotFor(NameEntry* slots, std::size_t capacity, std::string_view name, std::uint32_t hash) {
-  for (std::size_t i = hash & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
-    NameEntry& entry = slots[i];
-    if (entry.name == nullptr || (entry.hash == hash && std::string_view(entry.name, entry.length) == name)) {
-      return &entry;
-    }
-  }
-}
-
-const NameEntry* findName(std::string_view name) {
-  if (names.capacity == 0) return nullptr;
-  const NameEntry* entry = slotFor(names.slots, names.capacity, name, hashName(name));
-  return entry->name != nullptr ? entry : nullptr;
-}
-
-bool growNames() {
-  std::size_t capacity = names.capacity == 0 ? 64 : 2 * names.capacity;
-  auto* slots = static_cast<NameEntry*>(std::calloc(capacity, sizeof(NameEntry)));
-  if (slots == nullptr) return false;
-  for (std::size_t i = 0; i < names.capacity; ++i) {
-    const NameEntry& entry = names.slots[i];
-    if (entry.name != nullptr) *slotFor(slots, capacity, {entry.name, entry.length}, entry.hash) = entry;
-  }
-  std::free(names.slots);
-  names.slots = slots;
-  names.capacity = capacity;
-  return true;
-}
-
-// The entry of name, added when missing; nullptr when memory runs out.
-NameEntry* enterName(std::string_view name) {
-  if (2 * (names.used + 1) > names.capacity && !growNames()) return nullptr;
-  std::uint32_t hash = hashName(name);
-  NameEntry* entry = slotFor(names.slots, names.capacity, name, hash);
-  if (entry->name != nullptr) return entry;
-  auto* copy = static_cast<char*>(std::malloc(name.size() + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, name.data(), name.size());
-  copy[name.size()] = '\0';
-  *entry = {copy, static_cast<std::uint32_t>(name.size()), hash, 1, false};
-  ++names.used;
-  return entry;
-}
-
-bool wasCreated(std::string_view name) {
-  const NameEntry* entry = findName(name);
-  return entry != nullptr && entry->created;
-}
-
-// Files created, counted apart from the table so that a name created twice
-// would show.
-std::size_t filesCreated = 0;
-
-void rememberCreated(std::string_view name) {
-  ++filesCreated;
-  if (NameEntry* entry = enterName(name)) entry->created = true;
-}
-
-void forgetNames() {
-  for (std::size_t i = 0; i < names.capacity; ++i) std::free(names.slots[i].name);
-  std::free(names.slots);
-  names = {};
-}
-
-// "<stem>-<n><ext>" in buffer, where ext runs from the name's last '.' unless
-// that is its first byte. The stem is cut so the name keeps to 255 bytes; when
-// the extension leaves no room for it, the whole name is the stem.
-std::string_view suffixedName(std::string_view name, std::uint32_t n, char (&buffer)[kScratchSize]) {
-  char suffix[16] = "-";
-  std::size_t suffixLength = static_cast<std::size_t>(std::to_chars(suffix + 1, suffix + sizeof suffix, n).ptr - suffix);
-  std::size_t dot = name.rfind('.');
-  std::string_view stem = name, extension;
-  if (dot != std::string_view::npos && dot != 0) {
-    stem = {name.data(), dot};
-    extension = {name.data() + dot, name.size() - dot};
-  }
-  if (extension.size() + suffixLength >= kMaxText) {
-    stem = name;
-    extension = {};
-  }
-  stem = {stem.data(), std::min(stem.size(), kMaxText - extension.size() - suffixLength)};
-  char* p = std::copy(stem.begin(), stem.end(), buffer);
-  p = std::copy(suffix, suffix + suffixLength, p);
-  p = std::copy(extension.begin(), extension.end(), p);
-  *p = '\0';
-  return {buffer, static_cast<std::size_t>(p - buffer)};
-}
-
-// Where the suffix search for name keeps its counter. Names with the same first
-// candidate have the same candidates throughout (the stem is only cut further),
-// so they share one counter and no candidate is tried twice, however many names
-// are cut to the same 255 bytes. Only an extension of 244 to 252 bytes makes
-// the cut depend on the suffix's length; such a name counts alone.
-std::string_view counterKey(std::string_view name, char (&buffer)[kScratchSize]) {
-  std::size_t dot = name.rfind('.');
-  std::size_t extension = dot != std::string_view::npos && dot != 0 ? name.size() - dot : 0;
-  constexpr std::size_t kLongestSuffix = 11;  // "-4294967295"
-  bool cutVaries = extension + 2 < kMaxText && extension + kLongestSuffix >= kMaxText;
-  return cutVaries ? name : suffixedName(name, 1, buffer);
-}
-
 }  // namespace
 
 void resetDecoderState() {
@@ -343,8 +212,7 @@ void resetDecoderState() {
   attachmentTitled = false;
   rtfFileCounter = 0;
   failedSaves = 0;
-  filesCreated = 0;
-  forgetNames();
+  forgetCreatedFiles();
 }
 
 void dispatchAttribute(std::uint32_t attributeId, ByteView value) {
@@ -369,27 +237,6 @@ int printGenericAttribute(std::uint32_t attributeId, ByteView value) {
   return 0;
 }
 
-std::string_view confinedFileName(std::string_view name) {
-  std::size_t slash = name.find_last_of("/\\");
-  if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
-  return name;
-}
-
-std::string_view fileNameToCreate(std::string_view name) {
-  static char chosen[kScratchSize];
-  std::string_view target = confinedFileName(name);
-  target = {target.data(), std::min(target.size(), kMaxText)};
-  *std::copy(target.begin(), target.end(), chosen) = '\0';
-  if (!isPlainFileName(target) || !wasCreated(target)) return {chosen, target.size()};
-  char key[kScratchSize];
-  NameEntry* counter = enterName(counterKey(target, key));
-  std::uint32_t n = counter != nullptr ? counter->nextSuffix : 1;
-  while (wasCreated(suffixedName(target, n, chosen))) ++n;
-  // Not past n: if this save fails to create it, the name is still free.
-  if (counter != nullptr) counter->nextSuffix = n;
-  return suffixedName(target, n, chosen);
-}
-
 int saveToFile(std::string_view name, const FileContents& contents) {
   std::string_view target = confinedFileName(name);
   char path[kScratchSize] = {};
@@ -400,7 +247,7 @@ int saveToFile(std::string_view name, const FileContents& contents) {
     ++failedSaves;
     return -1;
   }
-  rememberCreated(path);
+  rememberCreatedFile(path);
   reserveSpace(file, contents.size);
   if (!contents.produce(contents.source, writeBlock, file)) {
     int error = errno;
@@ -419,6 +266,5 @@ int saveToFile(std::string_view name, ByteView data) {
   return saveToFile(name, FileContents{produce, &data, data.size()});
 }
 
-std::size_t createdFileCount() { return filesCreated; }
 
 }  // namespace wendrel
