@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "process.h"
+#include "wendrel/tnef.h"
 
 namespace wendrel::test {
 namespace {
@@ -298,6 +299,28 @@ TEST_F(Naming, NoFileIsWrittenTwice) {
       {{"T(tnef_0_5.rtf)", "D", "M", "M"}, {"tnef_0_5.rtf", "tnef_0_5-1.rtf", "tnef_1_5.rtf"}},
       {{"M", "R", "D", "A(tnef_0_5.rtf)"}, {"tnef_0_5.rtf", "tnef_0_5-1.rtf"}},
   });
+}
+
+// In-process, past several growths of the tables of names: every name the
+// run created stays taken, every other one stays free.
+TEST(FileNames, ThousandsOfNamesStayTakenAndOthersFree) {
+  resetDecoderState();
+  constexpr int kNames = 5000;
+  for (int i = 0; i < kNames; ++i) {
+    std::string plain = "file" + std::to_string(i) + ".bin";
+    ASSERT_EQ(fileNameToCreate(plain), plain);
+    rememberCreatedFile(plain);
+    std::string same(fileNameToCreate("same.txt"));
+    ASSERT_EQ(same, i == 0 ? "same.txt" : "same-" + std::to_string(i) + ".txt");
+    rememberCreatedFile(same);
+  }
+  EXPECT_EQ(createdFileCount(), std::size_t{2 * kNames});
+  EXPECT_EQ(fileNameToCreate("file4999.bin"), "file4999-1.bin");
+  EXPECT_EQ(fileNameToCreate("file5000.bin"), "file5000.bin");
+  EXPECT_EQ(fileNameToCreate("dir/same-17.txt"), "same-17-1.txt");
+  resetDecoderState();
+  EXPECT_EQ(fileNameToCreate("same.txt"), "same.txt");
+  EXPECT_EQ(createdFileCount(), 0u);
 }
 
 TEST_F(Saving, AnnouncedButNotWrittenWithoutSave) {
