@@ -48,12 +48,12 @@ struct HashKey {
 const HashKey& hashKey() {
   static HashKey key{0x0706050403020100, 0x0F0E0D0C0B0A0908};
   static bool taken = false;
-#if defined(AT_RANDOM)
   if (!taken) {
+    taken = true;
+#if defined(AT_RANDOM)
     if (auto random = getauxval(AT_RANDOM)) std::memcpy(&key, reinterpret_cast<const void*>(random), sizeof key);
-  }
 #endif
-  taken = true;
+  }
   return key;
 }
 
