@@ -264,5 +264,4 @@ int saveToFile(std::string_view name, ByteView data) {
   return saveToFile(name, FileContents{produce, &data, data.size()});
 }
 
-
 }  // namespace wendrel

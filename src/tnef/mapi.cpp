@@ -155,6 +155,16 @@ bool skipValues(FieldCursor& at, const MapiType& base) {
   return true;
 }
 
+// A single value: a fixed slot, or a value count (read past, not used) and a
+// counted value, whose data goes to data.
+bool readValue(FieldCursor& at, const MapiType& type, ByteView& data) {
+  if (type.layout == Layout::none) return true;
+  if (type.layout == Layout::fixed) return at.skip(type.slot);
+  std::optional<ByteView> counted = at.skip(4) ? at.counted() : std::nullopt;
+  if (counted) data = *counted;
+  return counted.has_value();
+}
+
 // One property as it lies in the list: its data (a single counted value; empty
 // for the other layouts) and the bytes up to the next property.
 struct Property {
@@ -169,19 +179,10 @@ std::optional<Property> readProperty(ByteView list, std::size_t offset) {
   if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return std::nullopt;
   std::uint16_t type = propertyType(*tag);
   Property property{*tag, {}, 0};
-  if ((type & kMultiValued) != 0) {
-    if (!skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)))) return std::nullopt;
-  } else {
-    const MapiType& single = findType(type);
-    bool fits = true;
-    if (single.layout == Layout::fixed) fits = at.skip(single.slot);
-    if (single.layout == Layout::counted) {
-      std::optional<ByteView> data = at.skip(4) ? at.counted() : std::nullopt;  // the value count is not used
-      fits = data.has_value();
-      if (fits) property.data = *data;
-    }
-    if (!fits) return std::nullopt;
-  }
+  bool fits = (type & kMultiValued) != 0
+                  ? skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)))
+                  : readValue(at, findType(type), property.data);
+  if (!fits) return std::nullopt;
   property.span = at.next - offset;
   return property;
 }

@@ -16,12 +16,6 @@ namespace {
 
 ByteView recordsAfterCurrent;  // set by the walk before each record is handled
 
-}  // namespace
-
-ByteView followingRecords() { return recordsAfterCurrent; }
-
-namespace {
-
 StreamHeader readStreamHeader(ByteView stream) { return {stream.dword(0), stream.word(4)}; }
 
 AttributeRecord readRecord(ByteView record) {
@@ -66,6 +60,8 @@ std::optional<ByteView> wholeRecord(ByteView rest) {
 }
 
 }  // namespace
+
+ByteView followingRecords() { return recordsAfterCurrent; }
 
 bool takeRecord(ByteView& records, AttributeRecord& record) {
   std::optional<ByteView> whole = wholeRecord(records);
