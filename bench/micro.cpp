@@ -11,7 +11,7 @@
 #include "stream_builder.h"
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
-#include "wendrel/rtf.h"
+#include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;

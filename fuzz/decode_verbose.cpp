@@ -12,7 +12,7 @@
 
 #include "fuzz_decode.h"
 #include "wendrel/cli.h"
-#include "wendrel/rtf.h"
+#include "wendrel/formats/compressed_rtf.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // kind of damage, the CRC, round trips through the test compressor, output in
 // blocks, sinks that stop, and the bodies of real streams.
 
-#include "wendrel/rtf.h"
+#include "wendrel/formats/compressed_rtf.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "wendrel/output.h"
-#include "wendrel/rtf.h"
+#include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {

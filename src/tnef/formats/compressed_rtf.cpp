@@ -1,7 +1,7 @@
 // Compressed-RTF bodies: the header checks, the CRC, the token scan that finds
 // the end mark without producing anything, and the block-wise expansion.
 
-#include "wendrel/rtf.h"
+#include "wendrel/formats/compressed_rtf.h"
 
 #include <array>
 #include <bit>
