@@ -1,0 +1,55 @@
+#pragma once
+// 8-bit text in a Windows, DOS or ISO code page, turned into UTF-8 by the C
+// library's iconv. Only code pages that keep ASCII as it is are used, so
+// ASCII text never needs converting and ASCII delimiters ('\', '{', NUL)
+// mean the same before and after.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "wendrel/bytes.h"
+
+namespace wendrel::codepage {
+
+// A code page that converts to UTF-8. Each is opened once per process, on
+// first use, and kept until the process ends.
+struct CodePage;
+
+// The code page numbered number ("CP<number>", and the ISO-8859, KOI8, ASCII,
+// Macintosh and UTF-8 numbers by their own names), or nullptr when the C
+// library cannot convert it or it is not ASCII-compatible (some byte
+// 0x01-0x7F, converted on its own, does not give itself: EBCDIC, ISO-2022).
+const CodePage* openCodePage(std::uint32_t number);
+
+std::uint32_t codePageNumber(const CodePage& page);
+
+// True when some byte of text is above 0x7F.
+bool hasHighBytes(ByteView text);
+
+// ---- Whole texts ----
+// Each byte that starts an invalid or incomplete sequence becomes U+FFFD and
+// conversion goes on after it; a character the converter holds back (a base
+// letter waiting for a combining mark) is never lost.
+
+// Converts text into out, stopping when out has room for no more (at most
+// capacity bytes, always between characters); returns the bytes written.
+std::size_t convertText(const CodePage& page, ByteView text, char* out, std::size_t capacity);
+
+// Converts the whole of text, handing the UTF-8 to write in blocks; false as
+// soon as write returns false.
+bool convertTextBlocks(const CodePage& page, ByteView text, BlockSink write, void* context);
+
+// ---- One character at a time (documents that switch code pages) ----
+inline constexpr char32_t kLeadByte = 0xFFFFFFFF;
+
+// The character of a single byte (bytes below 0x80 are themselves), U+FFFD
+// for a byte the code page does not map, or kLeadByte for the first byte of a
+// double-byte character.
+char32_t decodeByte(const CodePage& page, std::uint8_t byte);
+
+// The character a lead byte and the byte after it make, or nothing when they
+// make none (the lead byte is then U+FFFD and the trail byte stands alone).
+std::optional<char32_t> decodePair(const CodePage& page, std::uint8_t lead, std::uint8_t trail);
+
+}  // namespace wendrel::codepage

@@ -1,0 +1,227 @@
+// Code pages through iconv: converters opened once per code page and kept,
+// whole texts converted with U+FFFD for what does not convert, and a table of
+// the upper 128 bytes for decoding one character at a time.
+
+#include "wendrel/formats/code_pages.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "wendrel/formats/utf8.h"
+
+namespace wendrel::codepage {
+
+struct CodePage {
+  std::uint32_t number;
+  iconv_t converter;
+  std::array<char32_t, 128> upper;  // decodeByte of 0x80 to 0xFF
+};
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
+
+// More than the C library can open ("CP<n>" opens for about 150 numbers).
+constexpr std::size_t kMaxOpen = 256;
+CodePage opened[kMaxOpen];
+std::size_t openedCount = 0;
+
+// The name iconv knows the code page by.
+const char* converterName(std::uint32_t number, char (&name)[16]) {
+  if (number == 20127) return "ASCII";
+  if (number == 20866) return "KOI8-R";
+  if (number == 21866) return "KOI8-U";
+  if (number == 65001) return "UTF-8";
+  if (number == 10000) return "MACINTOSH";  // iconv has no "CP10000"
+  bool iso = number >= 28591 && number <= 28606;
+  const char* prefix = iso ? "ISO-8859-" : "CP";
+  std::size_t length = std::strlen(prefix);
+  std::memcpy(name, prefix, length);
+  *std::to_chars(name + length, name + sizeof name - 1, iso ? number - 28590 : number).ptr = '\0';
+  return name;
+}
+
+void reset(iconv_t converter) { iconv(converter, nullptr, nullptr, nullptr, nullptr); }
+
+// Converts bytes on their own from the initial state, the held-back
+// character included; the UTF-8 it gives, or nothing when it gives none.
+std::size_t convertAlone(iconv_t converter, const std::uint8_t* bytes, std::size_t count, char (&out)[16]) {
+  reset(converter);
+  char* in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes));
+  char* end = out;
+  std::size_t inLeft = count, outLeft = sizeof out;
+  if (iconv(converter, &in, &inLeft, &end, &outLeft) == kFailed) return kFailed;
+  if (iconv(converter, nullptr, nullptr, &end, &outLeft) == kFailed) return kFailed;
+  return static_cast<std::size_t>(end - out);
+}
+
+// The first character of UTF-8 that iconv wrote (so well formed).
+char32_t firstCharacter(const char* text, std::size_t length) {
+  auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<std::uint8_t>(text[i])); };
+  if (length == 0) return utf8::kReplacementCharacter;
+  char32_t lead = byte(0);
+  std::size_t count = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (count > length) return utf8::kReplacementCharacter;
+  char32_t c = count == 1 ? lead : lead & (0x7Fu >> count);
+  for (std::size_t k = 1; k < count; ++k) c = c << 6 | (byte(k) & 0x3F);
+  return c;
+}
+
+bool keepsAscii(iconv_t converter) {
+  for (std::uint8_t byte = 1; byte < 0x80; ++byte) {
+    char out[16];
+    if (convertAlone(converter, &byte, 1, out) != 1 || static_cast<std::uint8_t>(out[0]) != byte) return false;
+  }
+  return true;
+}
+
+char32_t decodeAlone(iconv_t converter, std::uint8_t byte) {
+  char out[16];
+  reset(converter);
+  char* in = reinterpret_cast<char*>(&byte);
+  char* end = out;
+  std::size_t inLeft = 1, outLeft = sizeof out;
+  if (iconv(converter, &in, &inLeft, &end, &outLeft) == kFailed) {
+    return errno == EINVAL ? kLeadByte : utf8::kReplacementCharacter;
+  }
+  iconv(converter, nullptr, nullptr, &end, &outLeft);
+  return firstCharacter(out, static_cast<std::size_t>(end - out));
+}
+
+const CodePage* findOpened(std::uint32_t number) {
+  for (std::size_t i = 0; i < openedCount; ++i) {
+    if (opened[i].number == number) return &opened[i];
+  }
+  return nullptr;
+}
+
+// ---- Whole texts ----
+
+// Converts one text into a buffer; when the buffer is full, spill either makes
+// room (returns true) or ends the conversion.
+template <typename Spill>
+class TextConversion {
+ public:
+  TextConversion(iconv_t converter, ByteView text, char* buffer, std::size_t capacity, Spill spill)
+      : converter_(converter), in_(reinterpret_cast<char*>(const_cast<std::uint8_t*>(text.data()))),
+        inLeft_(text.size()), buffer_(buffer), capacity_(capacity), spill_(spill) {}
+
+  // False when spill ended it early.
+  bool run() {
+    reset(converter_);
+    while (iconv(converter_, &in_, &inLeft_, &out_, &outLeft_) == kFailed) {
+      if (errno == E2BIG ? !makeRoom() : !replaceByte()) return false;
+    }
+    return flushHeld();
+  }
+
+  std::size_t used() const { return capacity_ - outLeft_; }
+  void restart() {
+    out_ = buffer_;
+    outLeft_ = capacity_;
+  }
+
+ private:
+  // Space for at least one more character, if spill gives it.
+  bool makeRoom() { return outLeft_ < capacity_ && spill_(*this); }
+
+  // What the converter holds back goes out first, then U+FFFD for the byte.
+  bool replaceByte() {
+    if (!flushHeld()) return false;
+    if (outLeft_ < 3 && !makeRoom()) return false;
+    out_ = utf8::encode(out_, utf8::kReplacementCharacter);
+    outLeft_ -= 3;
+    ++in_;
+    --inLeft_;
+    return true;
+  }
+
+  bool flushHeld() {
+    while (iconv(converter_, nullptr, nullptr, &out_, &outLeft_) == kFailed) {
+      if (errno != E2BIG || !makeRoom()) return false;
+    }
+    return true;
+  }
+
+  iconv_t converter_;
+  char* in_;
+  std::size_t inLeft_;
+  char* buffer_;
+  std::size_t capacity_;
+  char* out_ = buffer_;
+  std::size_t outLeft_ = capacity_;
+  Spill spill_;
+};
+
+}  // namespace
+
+const CodePage* openCodePage(std::uint32_t number) {
+  if (const CodePage* page = findOpened(number)) return page;
+  if (openedCount == kMaxOpen) return nullptr;
+  char name[16];
+  iconv_t converter = iconv_open("UTF-8", converterName(number, name));
+  if (converter == kNoConverter) return nullptr;
+  if (!keepsAscii(converter)) {
+    iconv_close(converter);
+    return nullptr;
+  }
+  CodePage& page = opened[openedCount++];
+  page.number = number;
+  page.converter = converter;
+  for (std::size_t i = 0; i < page.upper.size(); ++i) {
+    page.upper[i] = decodeAlone(converter, static_cast<std::uint8_t>(0x80 + i));
+  }
+  return &page;
+}
+
+std::uint32_t codePageNumber(const CodePage& page) { return page.number; }
+
+bool hasHighBytes(ByteView text) {
+  const std::uint8_t* p = text.data();
+  std::size_t n = text.size(), i = 0;
+  std::uint64_t any = 0;
+  for (; n - i >= 8; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    any |= word;
+  }
+  for (; i < n; ++i) any |= p[i];
+  return (any & 0x8080808080808080u) != 0;
+}
+
+std::size_t convertText(const CodePage& page, ByteView text, char* out, std::size_t capacity) {
+  auto stop = [](auto&) { return false; };
+  TextConversion conversion(page.converter, text, out, capacity, stop);
+  conversion.run();
+  return conversion.used();
+}
+
+bool convertTextBlocks(const CodePage& page, ByteView text, BlockSink write, void* context) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  char block[kBlock];
+  auto handOver = [&](auto& conversion) {
+    bool written = write(ByteView(reinterpret_cast<std::uint8_t*>(block), conversion.used()), context);
+    conversion.restart();
+    return written;
+  };
+  TextConversion conversion(page.converter, text, block, kBlock, handOver);
+  if (!conversion.run()) return false;
+  return conversion.used() == 0 || write(ByteView(reinterpret_cast<std::uint8_t*>(block), conversion.used()), context);
+}
+
+char32_t decodeByte(const CodePage& page, std::uint8_t byte) { return byte < 0x80 ? byte : page.upper[byte - 0x80]; }
+
+std::optional<char32_t> decodePair(const CodePage& page, std::uint8_t lead, std::uint8_t trail) {
+  const std::uint8_t pair[2] = {lead, trail};
+  char out[16];
+  std::size_t length = convertAlone(page.converter, pair, 2, out);
+  if (length == kFailed || length == 0) return std::nullopt;
+  return firstCharacter(out, length);
+}
+
+}  // namespace wendrel::codepage
