@@ -68,7 +68,7 @@ Bytes mapiLayouts() {
       .string8(0x0C1F001E, "a@example.org")
       .string8(0x1008001E, "sync")
       .string8(0x0037001E, "other")
-      .counted(0x10130102, {1, 2, 3})
+      .counted(0x0FFF0102, {1, 2, 3})
       .counted(0x10090102, uncompressedRtfBody("{\\rtf1 hello}"))
       .bytes();
 }

@@ -117,14 +117,14 @@ TEST(MapiList, EachLayoutStepsToTheNextTag) {
            "\tProperty: 00061001 (unknown)\n\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bare\n"},
           {"binary values of every padding",
            MapiListBuilder()
-               .counted(0x10130102, {})
-               .counted(0x10130102, {1})
-               .counted(0x10130102, {1, 2, 3, 4})
-               .counted(0x10130102, {1, 2, 3, 4, 5})
+               .counted(0x0FFF0102, {})
+               .counted(0x0FFF0102, {1})
+               .counted(0x0FFF0102, {1, 2, 3, 4})
+               .counted(0x0FFF0102, {1, 2, 3, 4, 5})
                .string8(0x0070001E, "bin")
                .bytes(),
-           "\tNumber of Properties: 5\n\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
-           "\tProperty: 10130102 (PT_BINARY)\n\tProperty: 10130102 (PT_BINARY)\n"
+           "\tNumber of Properties: 5\n\tProperty: 0fff0102 (PT_BINARY)\n\tProperty: 0fff0102 (PT_BINARY)\n"
+           "\tProperty: 0fff0102 (PT_BINARY)\n\tProperty: 0fff0102 (PT_BINARY)\n"
            "\tProperty: 0070001e (PT_STRING8)\n\tConversation Topic: bin\n"},
           {"named properties: by number, by name, and a name without a value",
            MapiListBuilder()
@@ -193,7 +193,7 @@ TEST(MapiList, WithoutVerboseOnlyStringsAndRtfShow) {
                 MapiListBuilder()
                     .fixed(0x00010002, 4)
                     .unicode(0x0070001F, "Topic")
-                    .counted(0x10130102, {9, 9})
+                    .counted(0x0FFF0102, {9, 9})
                     .counted(kCompressedRtf, {1, 2, 3})
                     .string8(0x0C1E001E, "EX")
                     .bytes(),

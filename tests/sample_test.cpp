@@ -20,7 +20,7 @@ TEST(Sample, GeneratorMakesTheCommittedFile) {
   EXPECT_EQ(readFile(dir / "made.tnef"), readFile(kSample));
 }
 
-TEST(Sample, SavesItsAttachmentAndRtfBody) {
+TEST(Sample, SavesItsAttachmentAndBodies) {
   TempDir dir;
   RunOptions options;
   options.workingDirectory = dir.path();
@@ -33,7 +33,8 @@ TEST(Sample, SavesItsAttachmentAndRtfBody) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(readFile(dir / "figures.csv"), "quarter,revenue\nQ1,1200\nQ2,1350\n");
-  EXPECT_EQ(snapshot(dir.path()).size(), 2u);  // figures.csv and the RTF body
+  EXPECT_EQ(readFile(dir / "tnef_0_22.txt"), "Please find the figures attached.");
+  EXPECT_EQ(snapshot(dir.path()).size(), 3u);  // figures.csv, the text body and the RTF body
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 // The TNEF decoder: stream framing, the attribute catalogue and its value
 // formatters, the attribute handlers and the MAPI property walk.
 //
-// Decoding state is process-wide, as in any single-shot command-line tool: the
-// option flags, three scratch buffers for formatted values, the attachment file
-// name, the compressed-RTF counter and the files saved so far.
-// resetDecoderState() puts it back to its start-up values (and frees what the
-// run allocated) for programs that decode more than one stream per process.
+// Decoding state is of two kinds. What lasts for the whole run is
+// process-wide, as in any single-shot command-line tool: the option flags,
+// three scratch buffers for formatted values, the counters that number saved
+// bodies, the files saved so far and the saves that failed. What belongs to
+// one stream (the attachment being named, the code page) lives in a
+// StreamState, so that a message attached inside another one starts afresh and
+// leaves the outer stream's state as it found it. resetDecoderState() puts the
+// process-wide state back to its start-up values (and frees what the run
+// allocated) for programs that decode more than one stream per process.
 
 #include <cstdint>
 #include <optional>
@@ -17,9 +21,13 @@
 
 namespace wendrel {
 
+namespace codepage {
+struct CodePage;
+}
+
 // ---- Options (set before decoding, read-only afterwards) ----
 extern int verbose;    // -v: a header block per record, a line per MAPI property
-extern int saveFiles;  // -s: write attachments and compressed-RTF bodies to files
+extern int saveFiles;  // -s: write attachments and message bodies to files
 
 // ---- Scratch buffers: each formatter returns a view of its own buffer, valid
 // until that formatter runs again. Texts are NUL-terminated as well. ----
@@ -29,16 +37,35 @@ extern char stringScratch[kScratchSize];
 extern char dateText[kScratchSize];
 extern char statusText[kScratchSize];
 
-// The name that attachment data is saved under: "default.dat" until the first
-// attachment title, then the latest title seen.
-extern char attachmentFileName[kScratchSize];
-// Numbers the compressed-RTF bodies met in this process, from 0.
+// Number the bodies of each kind met in this run, from 0, with or without -s.
 extern int rtfFileCounter;
+extern int htmlFileCounter;
+extern int textFileCounter;
 // Saves that failed (unusable name, create, write or close); any makes the
 // exit status -1.
 extern int failedSaves;
 
 void resetDecoderState();
+
+// ---- The state of one stream ----
+struct StreamState {
+  // The name that attachment data is saved under: "default.dat" until the
+  // first attachment title, then the latest title seen.
+  char attachmentFileName[kScratchSize] = "default.dat";
+  // An attAttachTitle, or an attAttachData, has been handled since the
+  // latest attAttachRenddata (which begins an attachment) or the start.
+  bool attachmentTitled = false;
+  bool attachmentHasData = false;
+  // The records after the one being handled, to the end of the stream.
+  ByteView followingRecords;
+  // What 8-bit text is in: the latest attOemCodepage; nullptr while unknown
+  // or when it cannot be converted (the text is then shown as it stands).
+  const codepage::CodePage* codePage = nullptr;
+  int depth = 0;  // 0 for the file's own stream, 1 for a message attached to it, ...
+};
+
+// The stream being decoded (outside a walk, a state of its own).
+StreamState& streamState();
 
 // ---- Stream layout ----
 inline constexpr std::uint32_t kTnefSignature = 0x223E9F78;
@@ -120,6 +147,9 @@ constexpr std::uint16_t attributeType(std::uint32_t attributeId) {
 // Prints the signature verdict and attach key, then every record that lies
 // wholly inside the buffer. Always returns 0.
 int decodeStream(std::span<const std::uint8_t> stream);
+// Decodes a stream that lies inside the one being decoded (a message attached
+// to it), at depth levels below the file's own, with a fresh StreamState.
+void decodeNestedStream(ByteView stream, int depth);
 // Prints the verbose header of one whole record (the view spans exactly the
 // record) and dispatches it; returns the bytes the record occupies.
 std::int64_t handleAttribute(ByteView record);
@@ -140,6 +170,13 @@ std::string_view priorityLabel(std::uint16_t priority);
 std::string_view messageStatusText(std::uint8_t flags);
 // At most 255 bytes of an 8-bit text, up to its first NUL, into text.
 std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
+// The same text as it is shown and used for names: converted from page to
+// UTF-8 (when page is known and the text has a byte above 0x7F) and cut to at
+// most 255 bytes between characters.
+std::string_view copyTextValue(ByteView value, const codepage::CodePage* page,
+                               char (&text)[kScratchSize] = stringScratch);
+// copyTextValue in the code page of the stream being decoded.
+std::string_view streamText(ByteView value, char (&text)[kScratchSize] = stringScratch);
 // A UTF-16LE text as UTF-8 into text: up to the first zero unit, surrogate
 // pairs combined, unpaired surrogates as U+FFFD, cut to at most 255 bytes
 // between characters.
@@ -153,13 +190,25 @@ int printGenericAttribute(std::uint32_t attributeId, ByteView value);
 struct FileContents {
   bool (*produce)(const void* source, BlockSink write, void* context);
   const void* source;
-  std::uint64_t size;  // how many bytes produce makes
+  std::uint64_t size;  // how many bytes produce makes; 0 when not known beforehand
 };
 // Writes contents to the confined form of name and remembers that this run
 // created it; 0 on success, -1 on any failure (reported on standard error and
 // counted in failedSaves).
 int saveToFile(std::string_view name, const FileContents& contents);
 int saveToFile(std::string_view name, ByteView data);
+
+// ---- Attachments ----
+// attAttachRenddata: a new attachment begins, with no title or data yet.
+void beginAttachment();
+// attAttachTitle: the title becomes the attachment file name; returns it.
+std::string_view rememberAttachmentTitle(ByteView value);
+// attAttachData: saved or announced under the attachment's name, unless it is
+// the stand-in for an attached message that the walk decodes.
+void handleAttachmentData(ByteView value);
+// attAttachment: the messages attached in the attachment's properties are
+// decoded, and an object with no data record of its own is the attachment.
+void handleAttachmentProperties(ByteView value);
 
 // ---- Names of saved files ----
 // The part of name after its last '/' or '\'; saved files never leave the
@@ -176,6 +225,25 @@ void rememberCreatedFile(std::string_view name);
 std::size_t createdFileCount();
 void forgetCreatedFiles();
 
+// ---- Message bodies ----
+// Each body is announced, or saved with -s under "tnef_<n>_<length>.<ext>":
+// n counts the bodies of its kind met in this run, length is the stored
+// length in lowercase hexadecimal.
+
+// The compressed-RTF body: saved as RTF, and when the RTF encapsulates HTML
+// or plain text, that too, under the RTF file's name with ".html" or ".txt".
+void handleCompressedRtf(ByteView data);
+
+// How a body's bytes are stored: taken whole, or text up to its first NUL
+// (8-bit) or zero unit (UTF-16LE).
+enum class BodyEncoding : std::uint8_t { binary, text8, utf16 };
+// The HTML body property: saved as it is stored (Unicode as UTF-8).
+void handleHtmlBodyProperty(ByteView data, BodyEncoding encoding);
+// The plain-text body property: saved as UTF-8.
+void handleTextBodyProperty(ByteView data, BodyEncoding encoding);
+// The attBody attribute, after its line: saved as UTF-8 with -s.
+void saveTextBodyAttribute(ByteView value);
+
 // ---- MAPI property list ----
 void dumpMapiProperties(ByteView value);
 std::string_view mapiTypeName(std::uint16_t type);
@@ -184,5 +252,9 @@ std::string_view mapiTypeName(std::uint16_t type);
 // list holds none before its end or its first property that does not fit.
 std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t id,
                                                    char (&text)[kScratchSize]);
+// Calls visit with the data of each single-valued PT_OBJECT property with the
+// given ID in list, in order, until visit returns false or the list ends.
+void forEachObjectProperty(ByteView list, std::uint16_t id, bool (*visit)(ByteView data, void* context),
+                           void* context);
 
 }  // namespace wendrel

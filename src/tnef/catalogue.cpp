@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/utf16.h"
 #include "wendrel/id_index.h"
 #include "wendrel/tnef.h"
 
@@ -152,44 +154,24 @@ std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize]) {
   return {text, length};
 }
 
-namespace {
-
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-constexpr bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-constexpr bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// The character whose first code unit is at unit index i of value, and how
-// many units it takes; a surrogate without its partner is U+FFFD.
-char32_t decodeUtf16(ByteView value, std::size_t i, std::size_t units, std::size_t& taken) {
-  char32_t unit = value.word(2 * i);
-  taken = 1;
-  if (isHighSurrogate(unit) && i + 1 < units && isLowSurrogate(value.word(2 * i + 2))) {
-    taken = 2;
-    return 0x10000 + ((unit - 0xD800) << 10) + (value.word(2 * i + 2) - 0xDC00);
-  }
-  return isHighSurrogate(unit) || isLowSurrogate(unit) ? kReplacementCharacter : unit;
+std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, char (&text)[kScratchSize]) {
+  std::string_view raw = copyStringValue(value, text);
+  ByteView bytes(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
+  if (page == nullptr || !codepage::hasHighBytes(bytes)) return raw;
+  char converted[kMaxText];
+  std::size_t length = codepage::convertText(*page, bytes, converted, kMaxText);
+  std::memcpy(text, converted, length);
+  text[length] = '\0';
+  return {text, length};
 }
-
-std::size_t utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
-
-char* appendUtf8(char* p, char32_t c, std::size_t length) {
-  static constexpr std::uint8_t kLead[] = {0, 0x00, 0xC0, 0xE0, 0xF0};
-  for (std::size_t k = length; k-- > 1; c >>= 6) p[k] = static_cast<char>(0x80 | (c & 0x3F));
-  p[0] = static_cast<char>(kLead[length] | c);
-  return p + length;
-}
-
-}  // namespace
 
 std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
   std::size_t units = value.size() / 2;  // an odd last byte is no unit
   char* p = text;
   for (std::size_t i = 0, taken = 0; i < units && value.word(2 * i) != 0; i += taken) {
-    char32_t c = decodeUtf16(value, i, units, taken);
-    std::size_t length = utf8Length(c);
-    if (static_cast<std::size_t>(p - text) + length > kMaxText) break;
-    p = appendUtf8(p, c, length);
+    char32_t c = utf16::decode(value, i, units, taken);
+    if (static_cast<std::size_t>(p - text) + utf8::encodedLength(c) > kMaxText) break;
+    p = utf8::encode(p, c);
   }
   *p = '\0';
   return {text, static_cast<std::size_t>(p - text)};

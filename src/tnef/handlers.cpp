@@ -8,24 +8,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wendrel/formats/code_pages.h"
 #include "wendrel/id_index.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
 
-char attachmentFileName[kScratchSize] = "default.dat";
 int failedSaves = 0;
 
 namespace {
 
-// Whether an attAttachTitle has been handled since the latest
-// attAttachRenddata, which begins an attachment (or since the start).
-bool attachmentTitled = false;
-
 enum class Action : std::uint8_t {
   nothing,
   text,        // label, the value as text
+  body,        // label, the value as text; saved with -s
   date,        // label, the value as a date
   title,       // remember the attachment name, then print it
   attachStart, // a new attachment begins: it has no title yet
@@ -33,7 +30,9 @@ enum class Action : std::uint8_t {
   status,      // label, status words of the first byte
   version,     // label, major.minor
   attachData,  // save or announce the attachment
+  attachProps, // the attachment's properties: attached messages and objects
   mapiProps,   // walk the MAPI property list
+  codePage,    // the code page of the stream's 8-bit text
 };
 
 struct DispatchRow {
@@ -51,7 +50,7 @@ constexpr std::array<DispatchRow, 33> kDispatch{{
     {attParentID, Action::text, "Parent Id: "},
     {attConversationID, Action::text, "Conversation Id: "},
     {attAttachTitle, Action::title, "Attachment Title: "},
-    {attBody, Action::text, "Attribute attBody: "},
+    {attBody, Action::body, "Attribute attBody: "},
     {attDateStart, Action::date, "Start Date: "},
     {attDateEnd, Action::date, "End Date: "},
     {attDateSent, Action::date, "Date Sent: "},
@@ -72,8 +71,8 @@ constexpr std::array<DispatchRow, 33> kDispatch{{
     {attAttachRenddata, Action::attachStart, ""},
     {attMAPIProps, Action::mapiProps, "MAPI Properties\n"},
     {attRecipTable, Action::nothing, ""},
-    {attAttachment, Action::nothing, ""},
-    {attOemCodepage, Action::nothing, ""},
+    {attAttachment, Action::attachProps, ""},
+    {attOemCodepage, Action::codePage, ""},
     {attOriginalMessageClass, Action::text, "Original Message Class: "},
     {attMessageClass, Action::text, "Message Class: "},
     {attTnefVersion, Action::version, "TNEF Version: "},
@@ -109,73 +108,26 @@ void printVersion(std::string_view label, ByteView value) {
   out::ch('\n');
 }
 
-void rememberAttachmentTitle(std::string_view label, ByteView value) {
-  std::string_view title = copyStringValue(value);
-  std::memcpy(attachmentFileName, title.data(), title.size() + 1);
-  attachmentTitled = true;
-  printLine(label, attachmentFileName);
-}
-
-// What the records after an attachment's data hold of its name, up to the
-// next attachment or data record: the first title and the first property list.
-struct OwnNames {
-  std::optional<ByteView> title;
-  std::optional<ByteView> properties;
-};
-
-OwnNames lookAheadForNames() {
-  OwnNames own;
-  ByteView rest = followingRecords();
-  AttributeRecord record;
-  while (!(own.title && own.properties) && takeRecord(rest, record)) {
-    if (record.attributeId == attAttachRenddata || record.attributeId == attAttachData) break;
-    if (record.attributeId == attAttachTitle && !own.title) own.title = record.value;
-    if (record.attributeId == attAttachment && !own.properties) own.properties = record.value;
-  }
-  return own;
-}
-
-// The name attachment data goes by: the long file name in the attachment's
-// own properties (mail clients show it; the title is often an 8.3 form of it),
-// else the attachment's own title when none came before the data (many
-// writers put the data first), else the latest earlier title.
-std::string_view attachmentDataName(char (&text)[kScratchSize]) {
-  constexpr std::uint16_t kAttachLongFilename = 0x3707;
-  OwnNames own = lookAheadForNames();
-  if (own.properties) {
-    std::optional<std::string_view> longName = findStringProperty(*own.properties, kAttachLongFilename, text);
-    if (longName && !longName->empty()) return *longName;
-  }
-  if (!attachmentTitled && own.title) return copyStringValue(*own.title, text);
-  return attachmentFileName;
-}
-
-void handleAttachmentData(ByteView value) {
-  char text[kScratchSize];
-  std::string_view name = attachmentDataName(text);
-  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
-  std::string_view target = fileNameToCreate(name);
-  if (saveToFile(target, value) == 0) {
-    printLine("Attachment saved to file ", target);
-  } else {
-    printLine("Failure saving attachment to file ", name);
-  }
-}
-
 void runAction(const DispatchRow& row, ByteView value) {
   switch (row.action) {
     case Action::nothing: return;
-    case Action::text: return printLine(row.label, copyStringValue(value));
+    case Action::text: return printLine(row.label, streamText(value));
+    case Action::body:
+      printLine(row.label, streamText(value));
+      if (saveFiles) saveTextBodyAttribute(value);
+      return;
     case Action::date: return printLine(row.label, formatDate(value));
-    case Action::title: return rememberAttachmentTitle(row.label, value);
-    case Action::attachStart: attachmentTitled = false; return;
+    case Action::title: return printLine(row.label, rememberAttachmentTitle(value));
+    case Action::attachStart: return beginAttachment();
     case Action::priority: return printPriority(row.label, value);
     case Action::status: return printLine(row.label, messageStatusText(value.byte(0)));
     case Action::version: return printVersion(row.label, value);
     case Action::attachData: return handleAttachmentData(value);
+    case Action::attachProps: return handleAttachmentProperties(value);
     case Action::mapiProps:
       out::text(row.label);
       return dumpMapiProperties(value);
+    case Action::codePage: streamState().codePage = codepage::openCodePage(readDword(value)); return;
   }
 }
 
@@ -206,9 +158,9 @@ bool writeBlock(ByteView block, void* file) {
 }  // namespace
 
 void resetDecoderState() {
-  std::memcpy(attachmentFileName, "default.dat", sizeof "default.dat");
-  attachmentTitled = false;
   rtfFileCounter = 0;
+  htmlFileCounter = 0;
+  textFileCounter = 0;
   failedSaves = 0;
   forgetCreatedFiles();
 }
@@ -230,7 +182,7 @@ int printGenericAttribute(std::uint32_t attributeId, ByteView value) {
   } else if (type == atpString || type == atpText || type == atpDate) {
     out::text("Attribute ");
     out::text(attributeName(attributeId));
-    printLine(": ", type == atpDate ? formatDate(value) : copyStringValue(value));
+    printLine(": ", type == atpDate ? formatDate(value) : streamText(value));
   }
   return 0;
 }

@@ -10,12 +10,9 @@
 #include <optional>
 
 #include "wendrel/output.h"
-#include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
-
-int rtfFileCounter = 0;
 
 namespace {
 
@@ -27,6 +24,8 @@ inline constexpr std::uint16_t PT_BINARY = 0x0102;
 inline constexpr std::uint16_t kMultiValued = 0x1000;
 inline constexpr std::uint16_t kFirstNamedId = 0x8000;
 inline constexpr std::uint32_t kCompressedRtfTag = 0x10090102;
+inline constexpr std::uint16_t kTextBodyId = 0x1000;
+inline constexpr std::uint16_t kHtmlBodyId = 0x1013;
 
 // How a value lies after the tag (and the name of a named property): a fixed
 // slot, or counted (a length, the data, padding to 4). Other types carry none.
@@ -206,7 +205,7 @@ bool walkProperties(ByteView list, Visit visit) {
 
 std::string_view stringValue(const Property& property, char (&text)[kScratchSize]) {
   return propertyType(property.tag) == PT_UNICODE ? copyUnicodeValue(property.data, text)
-                                                  : copyStringValue(property.data, text);
+                                                  : streamText(property.data, text);
 }
 
 void printStringProperty(const Property& property) {
@@ -215,52 +214,24 @@ void printStringProperty(const Property& property) {
   out::ch('\n');
 }
 
-// "tnef_<counter>_<length in hex>.rtf", at most 29 characters.
-std::string_view rtfFileName(std::array<char, 32>& name, int counter, std::size_t length) {
-  std::size_t used = 0;
-  auto append = [&](std::string_view text) {
-    std::memcpy(name.data() + used, text.data(), text.size());
-    used += text.size();
-  };
-  char number[16];
-  append("tnef_");
-  append({number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, counter).ptr - number)});
-  append("_");
-  append({number, static_cast<std::size_t>(std::to_chars(number, number + sizeof number, length, 16).ptr - number)});
-  append(".rtf");
-  return {name.data(), used};
+std::optional<BodyEncoding> bodyEncoding(std::uint16_t type) {
+  switch (type) {
+    case PT_BINARY: return BodyEncoding::binary;
+    case PT_STRING8: return BodyEncoding::text8;
+    case PT_UNICODE: return BodyEncoding::utf16;
+    default: return std::nullopt;
+  }
 }
 
-// The RTF of a compressed body, or the body as it stands when it is damaged
-// (what is left of it may still help).
-void saveCompressedRtf(std::string_view target, ByteView value) {
-  CompressedRtf rtf = inspectCompressedRtf(value);
-  if (rtf.damage != RtfDamage::none) {
-    out::error("Damaged compressed RTF saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
-    saveToFile(target, value);
-    return;
-  }
-  auto expand = [](const void* source, BlockSink write, void* context) {
-    return expandCompressedRtf(*static_cast<const CompressedRtf*>(source), write, context);
-  };
-  saveToFile(target, FileContents{expand, &rtf, rtf.rawSize});
-}
-
-// A compressed-RTF body is announced, or saved as RTF under a name numbered
-// across the whole run.
-void handleCompressedRtf(ByteView data) {
-  std::array<char, 32> name;
-  std::string_view fileName = rtfFileName(name, rtfFileCounter, data.size());
-  ++rtfFileCounter;
-  if (saveFiles) {
-    std::string_view target = fileNameToCreate(fileName);
-    out::text("\tSaving Compressed RTF to ");
-    out::text(target);
-    out::ch('\n');
-    saveCompressedRtf(target, data);
-  } else {
-    out::text("\tContains Compressed RTF MAPI property\n");
-  }
+// The HTML body (binary or text) and the plain-text body, after whatever
+// their property prints of itself.
+void handleBodyProperty(const Property& property) {
+  std::uint16_t id = propertyId(property.tag);
+  if (id != kHtmlBodyId && id != kTextBodyId) return;
+  std::optional<BodyEncoding> encoding = bodyEncoding(propertyType(property.tag));
+  if (!encoding) return;
+  if (id == kHtmlBodyId) return handleHtmlBodyProperty(property.data, *encoding);
+  if (*encoding != BodyEncoding::binary) handleTextBodyProperty(property.data, *encoding);
 }
 
 void printProperty(const Property& property) {
@@ -277,6 +248,7 @@ void printProperty(const Property& property) {
   } else if (property.tag == kCompressedRtfTag) {
     handleCompressedRtf(property.data);
   }
+  handleBodyProperty(property);
 }
 
 void reportTruncatedList() { out::error("Truncated MAPI property list\n"); }
@@ -305,6 +277,14 @@ std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t 
     return false;
   });
   return found;
+}
+
+void forEachObjectProperty(ByteView list, std::uint16_t id, bool (*visit)(ByteView data, void* context),
+                           void* context) {
+  walkProperties(list, [&](const Property& property) {
+    if (propertyId(property.tag) != id || propertyType(property.tag) != PT_OBJECT) return true;
+    return visit(property.data, context);
+  });
 }
 
 }  // namespace wendrel

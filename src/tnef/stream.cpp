@@ -14,7 +14,9 @@ int saveFiles = 0;
 
 namespace {
 
-ByteView recordsAfterCurrent;  // set by the walk before each record is handled
+StreamState outsideAnyWalk;
+StreamState* current = &outsideAnyWalk;
+const std::uint8_t* fileStart = nullptr;  // offsets in messages count from here
 
 StreamHeader readStreamHeader(ByteView stream) { return {stream.dword(0), stream.word(4)}; }
 
@@ -59,9 +61,60 @@ std::optional<ByteView> wholeRecord(ByteView rest) {
   return rest.sub(0, kRecordOverhead + rest.dword(5));
 }
 
+// Makes state the current stream's for as long as it lives, then puts back
+// the stream that was current before.
+class CurrentStream {
+ public:
+  explicit CurrentStream(StreamState& state) : outer_(current) { current = &state; }
+  ~CurrentStream() { current = outer_; }
+  CurrentStream(const CurrentStream&) = delete;
+  CurrentStream& operator=(const CurrentStream&) = delete;
+
+ private:
+  StreamState* outer_;
+};
+
+void walkRecords(ByteView bytes) {
+  std::size_t offset = kStreamHeaderSize;
+  while (offset < bytes.size()) {
+    ByteView rest = bytes.sub(offset);
+    std::optional<ByteView> record = wholeRecord(rest);
+    if (!record) {
+      auto inFile = static_cast<long long>(rest.data() - fileStart);
+      out::error("Truncated attribute record at offset %lld\n", inFile);
+      break;
+    }
+    current->followingRecords = rest.sub(record->size());
+    offset += static_cast<std::size_t>(handleAttribute(*record));
+  }
+  current->followingRecords = {};
+}
+
+void walkStream(ByteView bytes, int depth) {
+  StreamState state;
+  state.depth = depth;
+  CurrentStream scope(state);
+  if (bytes.size() < kStreamHeaderSize) {
+    out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
+    return;
+  }
+  StreamHeader header = readStreamHeader(bytes);
+  printSignatureVerdict(header.signature);
+  out::text("TNEF Attach Key: ");
+  out::hex(header.attachKey);
+  out::ch('\n');
+  walkRecords(bytes);
+}
+
 }  // namespace
 
-ByteView followingRecords() { return recordsAfterCurrent; }
+StreamState& streamState() { return *current; }
+
+std::string_view streamText(ByteView value, char (&text)[kScratchSize]) {
+  return copyTextValue(value, current->codePage, text);
+}
+
+ByteView followingRecords() { return current->followingRecords; }
 
 bool takeRecord(ByteView& records, AttributeRecord& record) {
   std::optional<ByteView> whole = wholeRecord(records);
@@ -72,31 +125,13 @@ bool takeRecord(ByteView& records, AttributeRecord& record) {
 }
 
 int decodeStream(std::span<const std::uint8_t> stream) {
-  ByteView bytes(stream);
-  if (bytes.size() < kStreamHeaderSize) {
-    out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
-    return 0;
-  }
-  StreamHeader header = readStreamHeader(bytes);
-  printSignatureVerdict(header.signature);
-  out::text("TNEF Attach Key: ");
-  out::hex(header.attachKey);
-  out::ch('\n');
-
-  std::size_t offset = kStreamHeaderSize;
-  while (offset < bytes.size()) {
-    ByteView rest = bytes.sub(offset);
-    std::optional<ByteView> record = wholeRecord(rest);
-    if (!record) {
-      out::error("Truncated attribute record at offset %lld\n", static_cast<long long>(offset));
-      break;
-    }
-    recordsAfterCurrent = rest.sub(record->size());
-    offset += static_cast<std::size_t>(handleAttribute(*record));
-  }
-  recordsAfterCurrent = {};
+  fileStart = stream.data();
+  outsideAnyWalk = StreamState{};
+  walkStream(ByteView(stream), 0);
   return 0;
 }
+
+void decodeNestedStream(ByteView stream, int depth) { walkStream(stream, depth); }
 
 std::int64_t handleAttribute(ByteView record) {
   AttributeRecord parsed = readRecord(record);

@@ -1,0 +1,185 @@
+// Attachments: the name each is saved under, its data, and what travels in
+// its own property list instead: whole messages (a nested TNEF stream, which
+// is decoded in place) and OLE objects (a compound file).
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel {
+
+namespace {
+
+constexpr std::uint16_t kAttachLongFilename = 0x3707;
+constexpr std::uint16_t kAttachDataObject = 0x3701;
+
+// An object property's data begins with the interface it is stored through.
+using InterfaceId = std::array<std::uint8_t, 16>;
+constexpr InterfaceId kMessageInterface{0x07, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr InterfaceId kStorageInterface{0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr std::array<std::uint8_t, 8> kCompoundFileSignature{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+// Attached messages are decoded down to this many levels below the file's
+// own stream; deeper ones are left as they are.
+constexpr int kDeepestMessage = 8;
+
+enum class ObjectKind : std::uint8_t { other, message, storage };
+
+struct AttachedObject {
+  ObjectKind kind = ObjectKind::other;
+  ByteView contents;  // after the interface ID
+};
+
+bool startsWith(ByteView bytes, std::span<const std::uint8_t> prefix) {
+  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.data());
+}
+
+AttachedObject classifyObject(ByteView data) {
+  ByteView contents = data.sub(kMessageInterface.size());
+  if (startsWith(data, kMessageInterface) && contents.dword(0) == kTnefSignature && contents.size() >= 4) {
+    return {ObjectKind::message, contents};
+  }
+  if (startsWith(data, kStorageInterface) && startsWith(contents, kCompoundFileSignature)) {
+    return {ObjectKind::storage, contents};
+  }
+  return {ObjectKind::other, contents};
+}
+
+// A message that this stream's walk decodes (one too deep is not).
+bool decodesAsMessage(const AttachedObject& object) {
+  return object.kind == ObjectKind::message && streamState().depth < kDeepestMessage;
+}
+
+bool holdsDecodedMessage(ByteView list) {
+  bool found = false;
+  forEachObjectProperty(list, kAttachDataObject, [](ByteView data, void* context) {
+    *static_cast<bool*>(context) = decodesAsMessage(classifyObject(data));
+    return !*static_cast<bool*>(context);
+  }, &found);
+  return found;
+}
+
+void printLine(std::string_view label, std::string_view text) {
+  out::text(label);
+  out::text(text);
+  out::ch('\n');
+}
+
+// ---- Attachment data ----
+
+// What the records after an attachment's data hold of it, up to the next
+// attachment or data record: the first title and the first property list.
+struct OwnRecords {
+  std::optional<ByteView> title;
+  std::optional<ByteView> properties;
+};
+
+OwnRecords lookAhead() {
+  OwnRecords own;
+  ByteView rest = followingRecords();
+  AttributeRecord record;
+  while (!(own.title && own.properties) && takeRecord(rest, record)) {
+    if (record.attributeId == attAttachRenddata || record.attributeId == attAttachData) break;
+    if (record.attributeId == attAttachTitle && !own.title) own.title = record.value;
+    if (record.attributeId == attAttachment && !own.properties) own.properties = record.value;
+  }
+  return own;
+}
+
+std::optional<std::string_view> longFileName(ByteView list, char (&text)[kScratchSize]) {
+  std::optional<std::string_view> longName = findStringProperty(list, kAttachLongFilename, text);
+  if (longName && longName->empty()) return std::nullopt;
+  return longName;
+}
+
+// The name attachment data goes by: the long file name in the attachment's
+// own properties (mail clients show it; the title is often an 8.3 form of it),
+// else the attachment's own title when none came before the data (many
+// writers put the data first), else the latest earlier title.
+std::string_view attachmentDataName(const OwnRecords& own, char (&text)[kScratchSize]) {
+  if (own.properties) {
+    if (std::optional<std::string_view> longName = longFileName(*own.properties, text)) return *longName;
+  }
+  if (!streamState().attachmentTitled && own.title) return streamText(*own.title, text);
+  return streamState().attachmentFileName;
+}
+
+// Saves or announces an attachment's contents under name, with the lines
+// attachment data has.
+void saveAttachment(std::string_view name, const FileContents& contents) {
+  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  std::string_view target = fileNameToCreate(name);
+  if (saveToFile(target, contents) == 0) {
+    printLine("Attachment saved to file ", target);
+  } else {
+    printLine("Failure saving attachment to file ", name);
+  }
+}
+
+bool produceBytes(const void* source, BlockSink write, void* context) {
+  const ByteView& bytes = *static_cast<const ByteView*>(source);
+  return bytes.empty() || write(bytes, context);
+}
+
+// ---- Objects in the attachment's properties ----
+
+struct ObjectVisit {
+  std::string_view name;
+};
+
+void decodeAttachedMessage(ByteView stream, std::string_view name) {
+  printLine("Embedded message ", name);
+  decodeNestedStream(stream, streamState().depth + 1);
+  printLine("End of embedded message ", name);
+}
+
+bool visitObject(ByteView data, void* context) {
+  const ObjectVisit& visit = *static_cast<const ObjectVisit*>(context);
+  AttachedObject object = classifyObject(data);
+  if (decodesAsMessage(object)) {
+    decodeAttachedMessage(object.contents, visit.name);
+  } else if (object.kind == ObjectKind::message) {
+    out::error("Embedded message %.*s nested too deeply to decode\n", static_cast<int>(visit.name.size()),
+               visit.name.data());
+  }
+  return true;
+}
+
+}  // namespace
+
+void beginAttachment() {
+  streamState().attachmentTitled = false;
+  streamState().attachmentHasData = false;
+}
+
+std::string_view rememberAttachmentTitle(ByteView value) {
+  StreamState& stream = streamState();
+  std::string_view title = streamText(value);
+  std::memcpy(stream.attachmentFileName, title.data(), title.size() + 1);
+  stream.attachmentTitled = true;
+  return {stream.attachmentFileName, title.size()};
+}
+
+void handleAttachmentData(ByteView value) {
+  streamState().attachmentHasData = true;
+  OwnRecords own = lookAhead();
+  // A stand-in text ("This attachment is a MAPI 1.0 embedded message ..."):
+  // the message itself is decoded when its property list is reached.
+  if (own.properties && holdsDecodedMessage(*own.properties)) return;
+  char text[kScratchSize];
+  saveAttachment(attachmentDataName(own, text), FileContents{produceBytes, &value, value.size()});
+}
+
+void handleAttachmentProperties(ByteView value) {
+  char text[kScratchSize];
+  std::optional<std::string_view> longName = longFileName(value, text);
+  ObjectVisit visit{longName ? *longName : std::string_view(streamState().attachmentFileName)};
+  forEachObjectProperty(value, kAttachDataObject, visitObject, &visit);
+}
+
+}  // namespace wendrel

@@ -1,0 +1,140 @@
+// Message bodies: the compressed RTF (and the HTML or text it encapsulates),
+// the HTML body and the plain-text body, each announced or saved to a file
+// numbered by its own counter.
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/formats/utf16.h"
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel {
+
+int rtfFileCounter = 0;
+int htmlFileCounter = 0;
+int textFileCounter = 0;
+
+namespace {
+
+// "tnef_<counter>_<length in hex><extension>": at most 30 characters.
+using BodyName = std::array<char, 32>;
+
+std::string_view bodyFileName(BodyName& name, int counter, std::size_t length, std::string_view extension) {
+  char* p = name.data();
+  auto append = [&](std::string_view text) { p = std::copy(text.begin(), text.end(), p); };
+  append("tnef_");
+  p = std::to_chars(p, p + 11, counter).ptr;
+  append("_");
+  p = std::to_chars(p, p + 16, length, 16).ptr;
+  append(extension);
+  return {name.data(), static_cast<std::size_t>(p - name.data())};
+}
+
+void printSaving(std::string_view line, std::string_view target) {
+  out::text(line);
+  out::text(target);
+  out::ch('\n');
+}
+
+// ---- Text bodies ----
+
+// A body's text and how it is written: bytes as they stand, 8-bit text
+// converted from a code page, or UTF-16LE as UTF-8.
+struct BodyText {
+  ByteView bytes;
+  BodyEncoding encoding;
+  const codepage::CodePage* page;  // for 8-bit text; nullptr: written as it stands
+};
+
+// 8-bit text ends at its first NUL.
+ByteView untilNul(ByteView text) {
+  const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
+  if (nul == nullptr) return text;
+  return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
+}
+
+bool produceBodyText(const void* source, BlockSink write, void* context) {
+  const BodyText& body = *static_cast<const BodyText*>(source);
+  if (body.encoding == BodyEncoding::utf16) return utf16::toUtf8Blocks(body.bytes, write, context);
+  bool convert = body.encoding == BodyEncoding::text8 && body.page != nullptr && codepage::hasHighBytes(body.bytes);
+  if (convert) return codepage::convertTextBlocks(*body.page, body.bytes, write, context);
+  return body.bytes.empty() || write(body.bytes, context);
+}
+
+FileContents bodyContents(const BodyText& body) {
+  bool asStored = body.encoding == BodyEncoding::binary || body.page == nullptr;
+  return {produceBodyText, &body, asStored ? body.bytes.size() : 0};
+}
+
+BodyText bodyText(ByteView data, BodyEncoding encoding, const codepage::CodePage* page) {
+  return {encoding == BodyEncoding::text8 ? untilNul(data) : data, encoding, page};
+}
+
+// Counts the body, then announces it, or saves it under its numbered name
+// after saying so.
+void handleBody(int& counter, std::string_view extension, std::size_t storedLength, const BodyText& body,
+                std::string_view contains, std::string_view saving) {
+  BodyName name;
+  std::string_view fileName = bodyFileName(name, counter++, storedLength, extension);
+  if (!saveFiles) {
+    out::text(contains);
+    return;
+  }
+  std::string_view target = fileNameToCreate(fileName);
+  printSaving(saving, target);
+  saveToFile(target, bodyContents(body));
+}
+
+// ---- Compressed RTF ----
+
+// The RTF of a compressed body, or the body as it stands when it is damaged
+// (what is left of it may still help).
+void saveCompressedRtf(std::string_view target, ByteView value) {
+  CompressedRtf rtf = inspectCompressedRtf(value);
+  if (rtf.damage != RtfDamage::none) {
+    out::error("Damaged compressed RTF saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
+    saveToFile(target, value);
+    return;
+  }
+  auto expand = [](const void* source, BlockSink write, void* context) {
+    return expandCompressedRtf(*static_cast<const CompressedRtf*>(source), write, context);
+  };
+  saveToFile(target, FileContents{expand, &rtf, rtf.rawSize});
+}
+
+}  // namespace
+
+void handleCompressedRtf(ByteView data) {
+  BodyName name;
+  std::string_view fileName = bodyFileName(name, rtfFileCounter++, data.size(), ".rtf");
+  if (!saveFiles) {
+    out::text("\tContains Compressed RTF MAPI property\n");
+    return;
+  }
+  std::string_view target = fileNameToCreate(fileName);
+  printSaving("\tSaving Compressed RTF to ", target);
+  saveCompressedRtf(target, data);
+}
+
+void handleHtmlBodyProperty(ByteView data, BodyEncoding encoding) {
+  // HTML says its own character set: 8-bit HTML is saved as it stands.
+  handleBody(htmlFileCounter, ".html", data.size(), bodyText(data, encoding, nullptr),
+             "\tContains HTML body MAPI property\n", "\tSaving HTML body to ");
+}
+
+void handleTextBodyProperty(ByteView data, BodyEncoding encoding) {
+  handleBody(textFileCounter, ".txt", data.size(), bodyText(data, encoding, streamState().codePage),
+             "\tContains text body MAPI property\n", "\tSaving text body to ");
+}
+
+void saveTextBodyAttribute(ByteView value) {
+  handleBody(textFileCounter, ".txt", value.size(), bodyText(value, BodyEncoding::text8, streamState().codePage),
+             "", "Saving text body to ");
+}
+
+}  // namespace wendrel
