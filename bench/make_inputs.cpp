@@ -2,7 +2,7 @@
 //   random.bin      256 MiB of pseudo-random bytes (the dump)
 //   small.tnef      a realistic 2 KB message stream (start-up)
 //   attachment.tnef one 512 MiB attachment (saving)
-//   records.tnef    1,000,000 mixed records (the record walk with -v)
+//   records.tnef    1,000,000 mixed records in code page 1252 (the record walk with -v)
 //   titles-10k.tnef, titles-100k.tnef
 //                   10,000 and 100,000 attachments of one title, data first
 //                   (saving under suffixed names)
@@ -70,6 +70,7 @@ Bytes manyRecords(std::size_t count) {
   const Bytes date = dateBytes(2003, 3, 4, 9, 30, 0, 2);
   const Bytes list = mapiList();
   StreamBuilder stream;
+  stream.record(0x00069007, dwordBytes(1252));  // the code page, as mail clients write it
   for (std::size_t i = 0; i < count; ++i) {
     switch (i % 8) {
       case 0: stream.record(0x00018004, cString("Quarterly figures")); break;

@@ -112,5 +112,31 @@ TEST(Corpus, MessageBodiesAreSavedAsRtf) {
   EXPECT_EQ(found, withBodies);
 }
 
+// The task and the appointment attached to mimekit-christmas are decoded in
+// place, their records shown with -v like the outer message's.
+TEST(Corpus, AttachedMessagesAreDecodedInPlace) {
+  fs::path file = corpusDirectory() / "mimekit-christmas.tnef";
+  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  RunResult result = runWendrel({"-v", file.string()});
+  EXPECT_EQ(result.status, 0);
+  std::vector<std::string> framing;
+  std::istringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);) {
+    for (std::string_view start : {"Embedded message", "End of embedded", "Message Class:", "Attribute: attMessageClass",
+                                   "TNEF Contains"}) {
+      if (line.starts_with(start)) framing.push_back(line);
+    }
+  }
+  const std::vector<std::string> expected{
+      "Attribute: attMessageClass, (00078008)", "Message Class: IPM.Microsoft Mail.Note",
+      "TNEF Contains attached file kitten-playing-with-a-christmas-tree.jpg",
+      "Embedded message Untitled Attachment", "Attribute: attMessageClass, (00078008)", "Message Class: IPM.Task",
+      "End of embedded message Untitled Attachment",
+      "Embedded message Untitled Attachment", "Attribute: attMessageClass, (00078008)",
+      "Message Class: IPM.Appointment", "TNEF Contains attached file kitten-playing-with-a-christmas-tree.jpg",
+      "End of embedded message Untitled Attachment"};
+  EXPECT_EQ(framing, expected);
+}
+
 }  // namespace
 }  // namespace wendrel::test

@@ -165,12 +165,45 @@ std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, c
   return {text, length};
 }
 
+namespace {
+
+// When the four code units in word (little-endian) are all ASCII and none is
+// zero, writes them to p as four bytes: most Unicode values are mostly ASCII.
+bool copyFourAsciiUnits(std::uint64_t word, char* p) {
+  constexpr std::uint64_t kHighBits = 0xFF80FF80FF80FF80u;
+  constexpr std::uint64_t kLaneTop = 0x0080008000800080u;
+  // Units below 0x80 plus 0x7F reach 0x80 unless they are zero.
+  if ((word & kHighBits) != 0 || ((word + 0x007F007F007F007Fu) & kLaneTop) != kLaneTop) return false;
+  for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(word >> (16 * k));
+  return true;
+}
+
+}  // namespace
+
 std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
-  std::size_t units = value.size() / 2;  // an odd last byte is no unit
+  const std::uint8_t* units = value.data();
+  std::size_t count = value.size() / 2;  // an odd last byte is no unit
+  auto unit = [&](std::size_t k) -> char32_t { return units[2 * k] | char32_t{units[2 * k + 1]} << 8; };
   char* p = text;
-  for (std::size_t i = 0, taken = 0; i < units && value.word(2 * i) != 0; i += taken) {
-    char32_t c = utf16::decode(value, i, units, taken);
-    if (static_cast<std::size_t>(p - text) + utf8::encodedLength(c) > kMaxText) break;
+  for (std::size_t i = 0; i < count;) {
+    std::size_t room = kMaxText - static_cast<std::size_t>(p - text);
+    if (count - i >= 4 && room >= 4) {
+      std::uint64_t word;
+      std::memcpy(&word, units + 2 * i, sizeof word);
+      if (copyFourAsciiUnits(word, p)) {
+        p += 4;
+        i += 4;
+        continue;
+      }
+    }
+    char32_t c = unit(i++);
+    if (c == 0) break;
+    if (utf16::isHighSurrogate(c) && i < count && utf16::isLowSurrogate(unit(i))) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i++) - 0xDC00);
+    } else if (utf8::isSurrogate(c)) {
+      c = utf8::kReplacementCharacter;
+    }
+    if (utf8::encodedLength(c) > room) break;
     p = utf8::encode(p, c);
   }
   *p = '\0';

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "wendrel/formats/utf8.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
@@ -161,8 +162,9 @@ bool wasCreated(std::string_view name) { return findEntry(created, fingerprintOf
 // ---- Candidates ----
 
 // "<stem>-<n><ext>" in buffer, where ext runs from the name's last '.' unless
-// that is its first byte. The stem is cut so the name keeps to 255 bytes; when
-// the extension leaves no room for it, the whole name is the stem.
+// that is its first byte. The stem is cut so the name keeps to 255 bytes,
+// never inside a character; when the extension leaves no room for it, the
+// whole name is the stem.
 std::string_view suffixedName(std::string_view name, std::uint32_t n, char (&buffer)[kScratchSize]) {
   char suffix[16] = "-";
   std::size_t suffixLength = static_cast<std::size_t>(std::to_chars(suffix + 1, suffix + sizeof suffix, n).ptr - suffix);
@@ -176,7 +178,8 @@ std::string_view suffixedName(std::string_view name, std::uint32_t n, char (&buf
     stem = name;
     extension = {};
   }
-  stem = {stem.data(), std::min(stem.size(), kMaxText - extension.size() - suffixLength)};
+  // A cut stem ends between UTF-8 characters.
+  stem = {stem.data(), utf8::cutLength(stem, kMaxText - extension.size() - suffixLength)};
   char* p = std::copy(stem.begin(), stem.end(), buffer);
   p = std::copy(suffix, suffix + suffixLength, p);
   p = std::copy(extension.begin(), extension.end(), p);

@@ -250,4 +250,27 @@ inline Bytes attachmentProperties(std::optional<std::string_view> longName, bool
   return list.fixed(0x0E200003, 4).bytes();
 }
 
+// The data of an attachment's PR_ATTACH_DATA_OBJ: the ID of the interface the
+// object is stored through (a message, or an OLE storage), then the object.
+inline Bytes embeddedMessage(const Bytes& stream) {
+  Bytes data{0x07, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  appendBytes(data, stream);
+  return data;
+}
+inline Bytes oleObject(const Bytes& compoundFile) {
+  Bytes data{0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+  appendBytes(data, compoundFile);
+  return data;
+}
+
+// An attachment's property list holding the objects (PT_OBJECT
+// PR_ATTACH_DATA_OBJ), after the Unicode long name when there is one.
+inline Bytes objectProperties(const std::vector<Bytes>& objects, std::optional<std::string_view> longName = {}) {
+  MapiListBuilder list;
+  list.fixed(0x37050003, 4);
+  if (longName) list.unicode(0x3707001F, *longName);
+  for (const Bytes& object : objects) list.counted(0x3701000D, object);
+  return list.bytes();
+}
+
 }  // namespace wendrel::test
