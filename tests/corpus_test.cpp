@@ -112,6 +112,38 @@ TEST(Corpus, MessageBodiesAreSavedAsRtf) {
   EXPECT_EQ(found, withBodies);
 }
 
+// The message bodies stored only as an HTML body property are saved exactly
+// as the stream holds them.
+TEST(Corpus, HtmlBodiesAreSavedAsStored) {
+  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  const std::vector<std::string> withHtml{"bug52400-winmail-simple.tnef", "bug52400-winmail-with-attachments.tnef",
+                                          "bug63955-winmail.tnef",        "teamwork-winmail.tnef",
+                                          "tnefparse-iso-8859-8-i.tnef",  "ukr.tnef"};
+  std::vector<std::string> found;
+  for (const fs::path& file : corpusFiles()) {
+    TempDir dir;
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", file.string()}, options);
+    std::string stream = readFile(file);
+    std::size_t tag = stream.find(std::string("\x02\x01\x13\x10", 4));
+    if (tag == std::string::npos) continue;  // HTML from an RTF body is another test's
+    std::istringstream lines(result.out);
+    const std::string prefix = "\tSaving HTML body to ";
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with(prefix)) continue;
+      found.push_back(file.filename().string());
+      std::uint32_t length = 0;
+      for (std::size_t i = 0; i < 4; ++i) length |= std::uint32_t{static_cast<std::uint8_t>(stream[tag + 8 + i])} << (8 * i);
+      std::string html = readFile(dir / line.substr(prefix.size()));
+      EXPECT_TRUE(html == stream.substr(tag + 12, length)) << file;
+      std::size_t start = html.find_first_not_of(" \t\r\n");
+      EXPECT_TRUE(html.compare(start, 5, "<html") == 0 || html.compare(start, 9, "<!DOCTYPE") == 0) << file;
+    }
+  }
+  EXPECT_EQ(found, withHtml);
+}
+
 // The task and the appointment attached to mimekit-christmas are decoded in
 // place, their records shown with -v like the outer message's.
 TEST(Corpus, AttachedMessagesAreDecodedInPlace) {

@@ -142,6 +142,19 @@ RunResult decode(const Bytes& stream, const std::vector<std::string>& options) {
   return runWendrel(arguments, run);
 }
 
+SaveResult decodeAndSave(const Bytes& stream) {
+  TempDir dir;
+  fs::path input = dir / "stream.tnef";
+  writeFile(input, stream);
+  fs::create_directory(dir / "out");
+  RunOptions run;
+  run.workingDirectory = dir / "out";
+  SaveResult result;
+  result.run = runWendrel({"-s", input.string()}, run);
+  result.files = snapshot(dir / "out");
+  return result;
+}
+
 std::string devFullUnavailable() {
   struct stat status {};
   if (::stat("/dev/full", &status) != 0) return std::string("/dev/full: ") + std::strerror(errno);

@@ -65,6 +65,13 @@ std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& root);
 // is named stream.tnef there.
 RunResult decode(const Bytes& stream, const std::vector<std::string>& options = {});
 
+// Decodes stream with -s in a fresh directory; files holds what it saved there.
+struct SaveResult {
+  RunResult run;
+  std::vector<std::pair<std::string, std::string>> files;
+};
+SaveResult decodeAndSave(const Bytes& stream);
+
 // The two lines every stream with a good signature and attach key 0x1234 begins with.
 inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key: 1234\n";
 

@@ -1,0 +1,89 @@
+// Message bodies saved with -s: the HTML body property as it is stored, the
+// plain-text bodies as UTF-8, each under its own numbered name; and the HTML
+// or text that a compressed-RTF body encapsulates.
+
+#include <gtest/gtest.h>
+
+#include "process.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel::test {
+namespace {
+
+constexpr std::uint32_t kCodepage = 0x00069007;
+constexpr std::uint32_t kHtmlBinary = 0x10130102, kHtml8 = 0x1013001E, kHtmlUnicode = 0x1013001F;
+constexpr std::uint32_t kText8 = 0x1000001E, kTextUnicode = 0x1000001F;
+
+Bytes props(const MapiListBuilder& list) { return StreamBuilder().record(attMAPIProps, list.bytes()).bytes(); }
+
+Bytes withCodePage(std::uint32_t codePage, const Bytes& list) {
+  return StreamBuilder().record(kCodepage, dwordBytes(codePage)).record(attMAPIProps, list).bytes();
+}
+
+struct Case {
+  std::string name;
+  Bytes stream;
+  std::string out;                           // after the two header lines, with -s
+  std::vector<std::pair<std::string, std::string>> files;  // what -s writes, by name
+};
+
+TEST(Bodies, SavedUnderNumberedNames) {
+  const std::string html = "<html><body>Gr\xC3\xBC\xC3\x9F" "e</body></html>";
+  Bytes withNul = textBytes("<p>a");
+  withNul.insert(withNul.end(), {0, 'b', 0});
+  const Case cases[] = {
+      {"binary HTML: every byte, NULs included",
+       props(MapiListBuilder().counted(kHtmlBinary, withNul)),
+       "MAPI Properties\n\tNumber of Properties: 1\n\tSaving HTML body to tnef_0_7.html\n",
+       {{"tnef_0_7.html", std::string("<p>a\0b\0", 7)}}},
+      {"8-bit HTML: to its first NUL, never converted",
+       withCodePage(1251, MapiListBuilder().counted(kHtml8, {'<', 'p', '>', 0xCF, 0, 'x'}).bytes()),
+       "MAPI Properties\n\tNumber of Properties: 1\n\tUnknown String: <p>П\n\tSaving HTML body to tnef_0_6.html\n",
+       {{"tnef_0_6.html", "<p>\xCF"}}},
+      {"Unicode HTML as UTF-8, an unpaired surrogate as U+FFFD",
+       props(MapiListBuilder().counted(kHtmlUnicode, [] {
+         Bytes units = unicodeString("<b>ü");
+         units.insert(units.end() - 2, {0x3D, 0xD8});
+         return units;
+       }())),
+       "MAPI Properties\n\tNumber of Properties: 1\n\tUnknown String: <b>ü\xEF\xBF\xBD\n"
+       "\tSaving HTML body to tnef_0_c.html\n",
+       {{"tnef_0_c.html", "<b>ü\xEF\xBF\xBD"}}},
+      {"text in the stream's code page as UTF-8, and Unicode text",
+       withCodePage(1251, MapiListBuilder().string8(kText8, "\xCF\xF0\xE8").unicode(kTextUnicode, "文").bytes()),
+       "MAPI Properties\n\tNumber of Properties: 2\n\tUnknown String: При\n\tSaving text body to tnef_0_4.txt\n"
+       "\tUnknown String: 文\n\tSaving text body to tnef_1_4.txt\n",
+       {{"tnef_0_4.txt", "При"}, {"tnef_1_4.txt", "文"}}},
+      {"bodies of each kind counted apart; long ones never cut",
+       StreamBuilder().record(attBody, cString(std::string(300, 'b'))).record(attMAPIProps, MapiListBuilder()
+           .counted(kHtmlBinary, textBytes(html)).string8(kText8, "t").counted(kHtmlBinary, textBytes(html)).bytes())
+           .bytes(),
+       "Attribute attBody: " + std::string(255, 'b') + "\nSaving text body to tnef_0_12d.txt\nMAPI Properties\n"
+       "\tNumber of Properties: 3\n\tSaving HTML body to tnef_0_21.html\n\tUnknown String: t\n"
+       "\tSaving text body to tnef_1_2.txt\n\tSaving HTML body to tnef_1_21.html\n",
+       {{"tnef_0_12d.txt", std::string(300, 'b')}, {"tnef_0_21.html", html}, {"tnef_1_2.txt", "t"},
+        {"tnef_1_21.html", html}}},
+      {"a name already written takes a suffix",
+       StreamBuilder().record(attMAPIProps, MapiListBuilder().counted(kHtmlBinary, textBytes("x")).bytes())
+           .record(0x00018010, cString("tnef_1_1.html"), 2).record(0x0006800F, textBytes("data"), 2)
+           .record(attMAPIProps, MapiListBuilder().counted(kHtmlBinary, textBytes("y")).bytes()).bytes(),
+       "MAPI Properties\n\tNumber of Properties: 1\n\tSaving HTML body to tnef_0_1.html\n"
+       "Attachment Title: tnef_1_1.html\nAttachment saved to file tnef_1_1.html\nMAPI Properties\n"
+       "\tNumber of Properties: 1\n\tSaving HTML body to tnef_1_1-1.html\n",
+       {{"tnef_0_1.html", "x"}, {"tnef_1_1-1.html", "y"}, {"tnef_1_1.html", "data"}}},
+      {"neither binary text, multi-valued nor other IDs are bodies",
+       props(MapiListBuilder().counted(0x10000102, {1}).property(0x1013101E, MapiListBuilder::multiCountedValue({}))
+                 .counted(0x10140102, {1})),
+       "MAPI Properties\n\tNumber of Properties: 3\n", {}},
+  };
+  for (const Case& c : cases) {
+    SaveResult saved = decodeAndSave(c.stream);
+    EXPECT_EQ(saved.run.out, kGoodHeader + c.out) << c.name;
+    EXPECT_EQ(saved.run.err, "") << c.name;
+    EXPECT_EQ(saved.run.status, 0) << c.name;
+    EXPECT_EQ(saved.files, c.files) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace wendrel::test
