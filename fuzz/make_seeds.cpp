@@ -150,6 +150,53 @@ std::vector<std::pair<std::string, Bytes>> rtfBodies() {
   };
 }
 
+// 8-bit text in code pages of each kind: single-byte, one that holds letters
+// back, double-byte with '\' as a trail byte, UTF-8, one that does not open.
+Bytes codePages() {
+  StreamBuilder stream;
+  for (auto [codePage, text] : {std::pair<std::uint32_t, std::string_view>{1252, "Gr\xFC\xDF" "e"},
+                                {1255, "\xF9\xEC\xE5\xED"}, {932, "\x95\x5C.txt"}, {65001, "a\xC3(\xE6\x96"},
+                                {936, "\xC4\xE3"}, {500, "\xC1"}}) {
+    stream.record(attOemCodepage, dwordBytes(codePage))
+        .record(attSubject, cString(text))
+        .record(attBody, cString(text))
+        .record(attMAPIProps, MapiListBuilder().string8(0x0070001E, text).string8(0x1000001E, text).bytes())
+        .record(attAttachTitle, cString(text), 2)
+        .record(attAttachData, textBytes("x"), 2);
+  }
+  return stream.bytes();
+}
+
+// HTML and plain-text bodies of every type.
+Bytes bodies() {
+  Bytes html = textBytes("<html><body>hi</body></html>");
+  return StreamBuilder()
+      .record(attBody, cString("plain"))
+      .record(attMAPIProps, MapiListBuilder()
+                                .counted(0x10130102, html)
+                                .string8(0x1013001E, "<p>8-bit</p>")
+                                .unicode(0x1013001F, "<p>Грüße</p>")
+                                .string8(0x1000001E, "text")
+                                .unicode(0x1000001F, "Текст")
+                                .bytes())
+      .bytes();
+}
+
+// A message attached to a message attached to the stream, with stand-in data
+// records and attachments of their own.
+Bytes attachedMessages() {
+  Bytes inner = StreamBuilder().record(attSubject, cString("inner")).record(attAttachTitle, cString("a.txt"), 2)
+                    .record(attAttachData, textBytes("inner"), 2).bytes();
+  Bytes standIn = cString("This attachment is a MAPI 1.0 embedded message and is not supported by this mail system.");
+  Bytes middle = StreamBuilder().record(attSubject, cString("middle")).record(attAttachRenddata, Bytes(14, 0), 2)
+                     .record(attAttachData, standIn, 2)
+                     .record(attAttachment, objectProperties({embeddedMessage(inner)}, "inner.msg"), 2).bytes();
+  return StreamBuilder().record(attSubject, cString("outer")).record(attAttachRenddata, Bytes(14, 0), 2)
+      .record(attAttachData, standIn, 2)
+      .record(attAttachment, objectProperties({embeddedMessage(middle), embeddedMessage(inner)}, "middle.msg"), 2)
+      .record(attAttachTitle, cString("a.txt"), 2).record(attAttachData, textBytes("outer"), 2).bytes();
+}
+
 Bytes shortValues() {
   return StreamBuilder()
       .record(attDateSent, {0xD3, 0x07, 0x03})
@@ -201,6 +248,9 @@ int main(int argc, char** argv) {
   }
   write(dir / "rtf-bodies.tnef", StreamBuilder().record(attMAPIProps, bodies.bytes()).bytes());
   write(dir / "short-values.tnef", shortValues());
+  write(dir / "code-pages.tnef", codePages());
+  write(dir / "bodies.tnef", bodies());
+  write(dir / "attached-messages.tnef", attachedMessages());
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
   write(dir / "header-only.tnef", StreamBuilder().bytes());
   write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
