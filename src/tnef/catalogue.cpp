@@ -3,8 +3,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/utf16.h"
@@ -167,15 +172,20 @@ std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, c
 
 namespace {
 
-// When the four code units in word (little-endian) are all ASCII and none is
-// zero, writes them to p as four bytes: most Unicode values are mostly ASCII.
-bool copyFourAsciiUnits(std::uint64_t word, char* p) {
-  constexpr std::uint64_t kHighBits = 0xFF80FF80FF80FF80u;
-  constexpr std::uint64_t kLaneTop = 0x0080008000800080u;
-  // Units below 0x80 plus 0x7F reach 0x80 unless they are zero.
-  if ((word & kHighBits) != 0 || ((word + 0x007F007F007F007Fu) & kLaneTop) != kLaneTop) return false;
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(word >> (16 * k));
-  return true;
+// Most Unicode values are mostly ASCII. Of the eight code units at units,
+// writes the bytes of those before the first that is not ASCII or is zero to
+// out (which has room for eight), and returns how many that is.
+std::size_t copyLeadingAsciiUnits([[maybe_unused]] const std::uint8_t* units, [[maybe_unused]] char* out) {
+#if defined(__SSE2__)
+  __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  __m128i zero = _mm_setzero_si128();
+  __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
+  auto good = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi16(block, zero), ascii)));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(block, block));
+  return static_cast<std::size_t>(std::countr_one(good)) / 2;
+#else
+  return 0;
+#endif
 }
 
 }  // namespace
@@ -185,25 +195,27 @@ std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
   std::size_t count = value.size() / 2;  // an odd last byte is no unit
   auto unit = [&](std::size_t k) -> char32_t { return units[2 * k] | char32_t{units[2 * k + 1]} << 8; };
   char* p = text;
+  char* const end = text + kMaxText;
   for (std::size_t i = 0; i < count;) {
-    std::size_t room = kMaxText - static_cast<std::size_t>(p - text);
-    if (count - i >= 4 && room >= 4) {
-      std::uint64_t word;
-      std::memcpy(&word, units + 2 * i, sizeof word);
-      if (copyFourAsciiUnits(word, p)) {
-        p += 4;
-        i += 4;
-        continue;
-      }
+    if (count - i >= 8 && end - p >= 8) {
+      std::size_t copied = copyLeadingAsciiUnits(units + 2 * i, p);
+      p += copied;
+      i += copied;
+      if (copied == 8) continue;
     }
     char32_t c = unit(i++);
+    if (c - 1 < 0x7F) {  // ASCII other than the zero unit
+      if (p == end) break;
+      *p++ = static_cast<char>(c);
+      continue;
+    }
     if (c == 0) break;
     if (utf16::isHighSurrogate(c) && i < count && utf16::isLowSurrogate(unit(i))) {
       c = 0x10000 + ((c - 0xD800) << 10) + (unit(i++) - 0xDC00);
     } else if (utf8::isSurrogate(c)) {
       c = utf8::kReplacementCharacter;
     }
-    if (utf8::encodedLength(c) > room) break;
+    if (utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) break;
     p = utf8::encode(p, c);
   }
   *p = '\0';
