@@ -18,6 +18,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$root/build-bench/bench/make_inputs" "$work"
 "$wendrel" -v records.tnef > records.out
+"$wendrel" -v props-1m.tnef > props.out
 
 # median TIME_IN_SECONDS of one command
 median() {
@@ -54,9 +55,14 @@ cat_time=$(median 9 "cat records.out")
 mkdir -p saves
 titles_10k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../titles-10k.tnef >/dev/null'")
 titles_100k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../titles-100k.tnef >/dev/null'")
+html_10k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../html-10k.tnef >/dev/null'")
+html_100k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../html-100k.tnef >/dev/null'")
+messages_1k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../messages-1k.tnef >/dev/null'")
+messages_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../messages-10k.tnef >/dev/null'")
 rm -rf saves
 props_100k=$(median 9 "$wendrel -v props-100k.tnef")
-props_1m=$(median 5 "$wendrel -v props-1m.tnef")
+props_1m=$(median 9 "$wendrel -v props-1m.tnef")
+props_cat=$(median 9 "cat props.out")
 
 peak_over_size() {  # file, then options: resident peak minus file size, in MiB
   local file=$1; shift
@@ -88,9 +94,12 @@ r=$(ratio "$dump" "$nodump");    row "-d / no -d, 256 MiB random (<= 2)" "$(ms "
 r=$(ratio "$startup" "$empty_time"); row "start-up, 2 KB stream / empty program (<= 1.3)" "$(ms "$startup")" "empty $(ms "$empty_time")" "$r" "$(verdict "$r" 1.3 max)"
 row "peak resident - file size, worst (<= 4 MiB)" "$worst MiB" "$worst_case" "" "$(verdict "$worst" 4 max)"
 r=$(ratio "$save" "$cp_time");   row "-s, one 512 MiB attachment / cp (<= 1.5)" "$(ms "$save")" "cp $(ms "$cp_time")" "$r" "$(verdict "$r" 1.5 max)"
-r=$(ratio "$walk" "$cat_time");  row "-v, 1,000,000 records / cat of output (<= 4)" "$(ms "$walk")" "cat $(ms "$cat_time")" "$r" "$(verdict "$r" 4 max)"
+r=$(ratio "$walk" "$cat_time");  row "-v, 1,000,000 records, cp1252 / cat of output (<= 4)" "$(ms "$walk")" "cat $(ms "$cat_time")" "$r" "$(verdict "$r" 4 max)"
+r=$(ratio "$props_1m" "$props_cat"); row "-v, 1M named Unicode properties / cat of output (<= 4)" "$(ms "$props_1m")" "cat $(ms "$props_cat")" "$r" "$(verdict "$r" 4 max)"
 r=$(ratio "$titles_100k" "$titles_10k"); row "-s, 100k / 10k attachments of one title, user CPU (~10)" "$(ms "$titles_100k")" "10k $(ms "$titles_10k")" "$r" "$(verdict "$r" 15 max)"
 r=$(ratio "$props_1m" "$props_100k"); row "-v, 1M / 100k named Unicode properties (~10)" "$(ms "$props_1m")" "100k $(ms "$props_100k")" "$r" "$(verdict "$r" 15 max)"
+r=$(ratio "$html_100k" "$html_10k"); row "-s, 100k / 10k HTML bodies, user CPU (~10)" "$(ms "$html_100k")" "10k $(ms "$html_10k")" "$r" "$(verdict "$r" 15 max)"
+r=$(ratio "$messages_10k" "$messages_1k"); row "-s, 10k / 1k attached messages, user CPU (~10)" "$(ms "$messages_10k")" "1k $(ms "$messages_1k")" "$r" "$(verdict "$r" 15 max)"
 echo
 echo "Micro-benchmarks:"
 "$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'

@@ -9,6 +9,11 @@
 //   props-100k.tnef, props-1m.tnef
 //                   one property list of 100,000 and 1,000,000 named and
 //                   Unicode properties (the MAPI walk)
+//   html-10k.tnef, html-100k.tnef
+//                   10,000 and 100,000 HTML body properties (saving bodies)
+//   messages-1k.tnef, messages-10k.tnef
+//                   1,000 and 10,000 attached messages, each with an
+//                   attachment of its own (decoding nested streams)
 //
 //   make_inputs DIR
 
@@ -115,6 +120,37 @@ Bytes namedUnicodeProperties(std::size_t count) {
   return StreamBuilder().record(0x00069003, list.bytes()).bytes();
 }
 
+// HTML bodies, ten to a property list, as many as count.
+Bytes htmlBodies(std::size_t count) {
+  const Bytes html = textBytes("<html><head><meta charset=\"utf-8\"></head><body><p>Quarterly figures</p></body></html>");
+  MapiListBuilder list;
+  for (int i = 0; i < 10; ++i) list.string8(0x0070001E, "Quarterly figures").counted(0x10130102, html);
+  Bytes value = list.bytes();
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count / 10; ++i) stream.record(0x00069003, value);
+  return stream.bytes();
+}
+
+// Attached messages as mail clients write them: a stand-in data record, then
+// the message in the attachment's properties; each message holds a subject, a
+// body and an attachment of its own.
+Bytes attachedMessages(std::size_t count) {
+  Bytes message = StreamBuilder()
+                      .record(0x00018004, cString("Quarterly figures"))
+                      .record(0x0002800C, cString("Please find the figures attached."))
+                      .record(0x00069002, Bytes(14, 0), 2)
+                      .record(0x00018010, cString("figures.csv"), 2)
+                      .record(0x0006800F, textBytes("quarter,revenue\nQ1,1200\n"), 2)
+                      .bytes();
+  Bytes properties = objectProperties({embeddedMessage(message)}, "figures.msg");
+  Bytes standIn = cString("This attachment is a MAPI 1.0 embedded message and is not supported by this mail system.");
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count; ++i) {
+    stream.record(0x00069002, Bytes(14, 0), 2).record(0x0006800F, standIn, 2).record(0x00069005, properties, 2);
+  }
+  return stream.bytes();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,7 +166,11 @@ int main(int argc, char** argv) {
             writeBytes(dir + "/titles-10k.tnef", sameTitles(10000)) &&
             writeBytes(dir + "/titles-100k.tnef", sameTitles(100000)) &&
             writeBytes(dir + "/props-100k.tnef", namedUnicodeProperties(100000)) &&
-            writeBytes(dir + "/props-1m.tnef", namedUnicodeProperties(1000000));
+            writeBytes(dir + "/props-1m.tnef", namedUnicodeProperties(1000000)) &&
+            writeBytes(dir + "/html-10k.tnef", htmlBodies(10000)) &&
+            writeBytes(dir + "/html-100k.tnef", htmlBodies(100000)) &&
+            writeBytes(dir + "/messages-1k.tnef", attachedMessages(1000)) &&
+            writeBytes(dir + "/messages-10k.tnef", attachedMessages(10000));
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }

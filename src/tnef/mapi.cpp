@@ -90,6 +90,8 @@ constexpr std::array<StringLabel, 5> kStringLabels{{
 }};
 
 std::string_view stringLabel(std::uint16_t id) {
+  // Named properties, the commonest in long lists, lie above every labelled ID.
+  if (id > kStringLabels.back().id) return "\tUnknown String: ";
   auto it = std::ranges::find(kStringLabels, id, &StringLabel::id);
   return it != kStringLabels.end() ? it->label : "\tUnknown String: ";
 }
