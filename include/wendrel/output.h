@@ -99,6 +99,13 @@ inline void hex(std::uint64_t value) {
   commit(std::to_chars(p, p + 16, value, 16).ptr);
 }
 
+// Exactly eight lowercase digits (printf's %08x), as tags are shown.
+inline void hex8(std::uint32_t value) {
+  char* p = reserve(8);
+  for (int i = 3; i >= 0; --i, value >>= 8) std::memcpy(p + 2 * i, &kHexPairs[2 * (value & 0xFF)], 2);
+  commit(p + 8);
+}
+
 // Lowercase, zero-filled to at least `digits` digits (printf's %08x, %04x).
 inline void hexPadded(std::uint32_t value, int digits) {
   int needed = (std::bit_width(value) + 3) / 4;

@@ -115,16 +115,18 @@ struct FieldCursor {
   }
 
   std::optional<std::uint32_t> dword() {
-    std::size_t at = next;
-    if (!skip(4)) return std::nullopt;
-    return list.dword(at);
+    if (!list.contains(next, 4)) return std::nullopt;
+    // Inside the list, checked just above: one load, not four checked bytes.
+    const std::uint8_t* p = list.data() + next;
+    next += 4;
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
   }
 
   // A length, that many bytes, padding to 4.
   std::optional<ByteView> counted() {
     std::optional<std::uint32_t> length = dword();
     if (!length || !list.contains(next, *length)) return std::nullopt;
-    ByteView data = list.sub(next, *length);
+    ByteView data(list.data() + next, *length);
     next += padded(*length);
     return data;
   }
@@ -240,7 +242,7 @@ void printProperty(const Property& property) {
   std::uint16_t type = propertyType(property.tag);
   if (verbose) {
     out::text("\tProperty: ");
-    out::hexPadded(property.tag, 8);
+    out::hex8(property.tag);
     out::text(" (");
     out::text(findType(type).name);
     out::text(")\n");
