@@ -1,11 +1,13 @@
-// Messages attached to a message, as whole TNEF streams in the attachment's
-// properties: decoded in place down to eight levels, with a state of their own,
-// and their stand-in data records neither shown nor saved.
+// What travels in an attachment's properties: messages attached to a message,
+// as whole TNEF streams, decoded in place down to eight levels with a state of
+// their own, their stand-in data records neither shown nor saved; and OLE
+// objects, saved as the picture they hold or as the compound file.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "compound_file_builder.h"
 #include "process.h"
 #include "wendrel/tnef.h"
 
@@ -160,6 +162,76 @@ TEST(AttachedMessages, SavesShareTheRunsNames) {
                             kGoodHeader +
                             "Attribute attBody: inner\nSaving text body to tnef_1_6.txt\nAttachment Title: a.txt\n"
                             "Attachment saved to file a-1.txt\nEnd of embedded message inner.msg\n");
+}
+
+// A picture's first bytes, then filler.
+Bytes picture(std::string_view head, std::size_t size = 6000) {
+  Bytes bytes = textBytes(head);
+  for (std::size_t i = bytes.size(); i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 13));
+  return bytes;
+}
+
+Bytes oleWithContents(const Bytes& contents) {
+  return buildCompoundFile({{"\x01Ole", Bytes(20, 1)}, {"CONTENTS", contents}}).bytes;
+}
+
+TEST(OleObjects, SavedAsThePictureTheyHold) {
+  Bytes emf(44, 0);
+  emf[0] = 1;
+  std::copy_n(" EMF", 4, emf.begin() + 40);
+  struct Object {
+    std::optional<std::string> name;  // the long name; nothing: the title's
+    Bytes object;
+    std::string saved;
+    Bytes contents;
+  };
+  Bytes noContents = buildCompoundFile({{"\x01Ole", Bytes(20, 1)}, {"Package", picture("PK")}}).bytes;
+  Bytes damaged = oleWithContents(picture("BM"));
+  damaged[30] = 7;  // no such sector size
+  std::string longName = std::string(250, 'x') + "\xC3\xA9";  // 252 bytes, a two-byte character last
+  const std::vector<Object> objects{
+      {std::nullopt, oleWithContents(picture("BM")), "Untitled Attachment.bmp", picture("BM")},
+      {std::nullopt, oleWithContents(picture("\x89PNG\r\n\x1A\n")), "Untitled Attachment.png",
+       picture("\x89PNG\r\n\x1A\n")},
+      {std::nullopt, oleWithContents(picture("\xFF\xD8\xFF", 500)), "Untitled Attachment.jpg",
+       picture("\xFF\xD8\xFF", 500)},
+      {std::nullopt, oleWithContents(picture("GIF87a")), "Untitled Attachment.gif", picture("GIF87a")},
+      {std::nullopt, oleWithContents(picture("GIF89a")), "Untitled Attachment-1.gif", picture("GIF89a")},
+      {std::nullopt, oleWithContents(picture("\xD7\xCD\xC6\x9A")), "Untitled Attachment.wmf",
+       picture("\xD7\xCD\xC6\x9A")},
+      {std::nullopt, oleWithContents(emf), "Untitled Attachment.emf", emf},
+      {std::nullopt, oleWithContents(picture("??")), "Untitled Attachment", picture("??")},
+      {"photo.bin", oleWithContents(picture("BM")), "photo.bin", picture("BM")},
+      {longName, oleWithContents(picture("BM")), std::string(250, 'x') + ".bmp", picture("BM")},
+      {"doc", noContents, "doc", noContents},
+      {"broken", damaged, "broken", damaged},
+  };
+  StreamBuilder stream;
+  stream.record(kTitle, cString("Untitled Attachment"), 2);
+  for (const Object& o : objects) {
+    stream.record(kRenddata, Bytes(14, 0), 2).record(kAttachment, objectProperties({oleObject(o.object)}, o.name), 2);
+  }
+  // An object after a data record of its own is that record's, not saved again.
+  stream.record(kRenddata, Bytes(14, 0), 2).record(kData, textBytes("own data"), 2)
+      .record(kAttachment, objectProperties({oleObject(oleWithContents(picture("BM")))}, "own.dat"), 2);
+
+  SaveResult result = decodeAndSave(stream.bytes());
+  EXPECT_EQ(result.run.status, 0);
+  EXPECT_EQ(result.run.err, "Damaged OLE object saved as it stands to broken\n");
+  std::string expectedOut = std::string(kGoodHeader) + "Attachment Title: Untitled Attachment\n";
+  std::vector<std::pair<std::string, std::string>> expectedFiles{{"own.dat", "own data"}};
+  for (const Object& o : objects) {
+    expectedOut += "Attachment saved to file " + o.saved + "\n";
+    expectedFiles.emplace_back(o.saved, std::string(o.contents.begin(), o.contents.end()));
+  }
+  expectedOut += "Attachment saved to file own.dat\n";
+  std::sort(expectedFiles.begin(), expectedFiles.end());
+  EXPECT_EQ(result.run.out, expectedOut);
+  EXPECT_TRUE(result.files == expectedFiles);
+
+  // Without -s an object is announced, not read.
+  EXPECT_EQ(decode(StreamBuilder().record(kAttachment, objectProperties({oleObject(damaged)}, "pic"), 2).bytes()).out,
+            std::string(kGoodHeader) + "TNEF Contains attached file pic\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 
+#include "wendrel/formats/compound_file.h"
+#include "wendrel/formats/utf8.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -22,7 +24,6 @@ constexpr InterfaceId kMessageInterface{0x07, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00
                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 constexpr InterfaceId kStorageInterface{0x0B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr std::array<std::uint8_t, 8> kCompoundFileSignature{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // Attached messages are decoded down to this many levels below the file's
 // own stream; deeper ones are left as they are.
@@ -109,11 +110,9 @@ std::string_view attachmentDataName(const OwnRecords& own, char (&text)[kScratch
   return streamState().attachmentFileName;
 }
 
-// Saves or announces an attachment's contents under name, with the lines
-// attachment data has.
-void saveAttachment(std::string_view name, const FileContents& contents) {
-  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
-  std::string_view target = fileNameToCreate(name);
+// Saves an attachment's contents to target, the file name chooses for it,
+// with the lines attachment data has.
+void saveAttachmentTo(std::string_view name, std::string_view target, const FileContents& contents) {
   if (saveToFile(target, contents) == 0) {
     printLine("Attachment saved to file ", target);
   } else {
@@ -121,9 +120,96 @@ void saveAttachment(std::string_view name, const FileContents& contents) {
   }
 }
 
+// Saves or announces an attachment's contents under name.
+void saveAttachment(std::string_view name, const FileContents& contents) {
+  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  saveAttachmentTo(name, fileNameToCreate(name), contents);
+}
+
 bool produceBytes(const void* source, BlockSink write, void* context) {
   const ByteView& bytes = *static_cast<const ByteView*>(source);
   return bytes.empty() || write(bytes, context);
+}
+
+// ---- OLE objects ----
+
+struct PictureType {
+  std::string_view magic;
+  std::size_t at;
+  std::string_view extension;
+};
+
+// What a picture's first bytes say it is (an EMF also starts with record 1).
+constexpr std::array<PictureType, 7> kPictureTypes{{
+    {"BM", 0, ".bmp"},
+    {"\x89PNG\r\n\x1A\n", 0, ".png"},
+    {"\xFF\xD8\xFF", 0, ".jpg"},
+    {"GIF87a", 0, ".gif"},
+    {"GIF89a", 0, ".gif"},
+    {"\xD7\xCD\xC6\x9A", 0, ".wmf"},
+    {" EMF", 40, ".emf"},
+}};
+
+std::string_view pictureExtension(ByteView head) {
+  for (const PictureType& type : kPictureTypes) {
+    if (type.extension == ".emf" && head.dword(0) != 1) continue;
+    ByteView field = head.sub(type.at, type.magic.size());
+    if (field.size() == type.magic.size() && std::equal(type.magic.begin(), type.magic.end(), field.data(),
+                                                        [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+      return type.extension;
+  }
+  return {};
+}
+
+// The first bytes of a stream, enough to tell a picture's type.
+struct Head {
+  std::uint8_t bytes[48];
+  std::size_t size = 0;
+};
+
+bool keepHead(ByteView block, void* context) {
+  Head& head = *static_cast<Head*>(context);
+  std::size_t take = std::min(block.size(), sizeof head.bytes - head.size);
+  std::memcpy(head.bytes + head.size, block.data(), take);
+  head.size += take;
+  return head.size < sizeof head.bytes;
+}
+
+// A name with no extension (no '.' after its first byte) gets the one its
+// picture's first bytes show, so that it opens on a double click; the name is
+// cut between characters to leave room for it.
+std::string_view withPictureExtension(std::string_view name, const CompoundFileStream& contents,
+                                      char (&buffer)[kScratchSize]) {
+  if (name.find('.', 1) != std::string_view::npos) return name;
+  Head head;
+  readCompoundStream(contents, keepHead, &head);
+  std::string_view extension = pictureExtension(ByteView(head.bytes, head.size));
+  if (extension.empty()) return name;
+  std::size_t stem = utf8::cutLength(name, kMaxText - extension.size());
+  char* end = std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(stem), buffer);
+  end = std::copy(extension.begin(), extension.end(), end);
+  return {buffer, static_cast<std::size_t>(end - buffer)};
+}
+
+bool produceContents(const void* source, BlockSink write, void* context) {
+  return readCompoundStream(*static_cast<const CompoundFileStream*>(source), write, context);
+}
+
+// An OLE object that stands for its attachment: the picture in its CONTENTS
+// stream, or the whole compound file (an embedded document's storage is
+// itself a file that office suites open), or, when the compound file cannot
+// be read, that file as it stands.
+void saveOleObject(ByteView object, std::string_view name) {
+  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  CompoundFileStream contents = findRootStream(object, "CONTENTS");
+  if (contents.damage != CompoundFileDamage::none) {
+    std::string_view target = fileNameToCreate(name);
+    out::error("Damaged OLE object saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
+    return saveAttachmentTo(name, target, FileContents{produceBytes, &object, object.size()});
+  }
+  if (!contents.found) return saveAttachment(name, FileContents{produceBytes, &object, object.size()});
+  char buffer[kScratchSize];
+  saveAttachment(withPictureExtension(name, contents, buffer), FileContents{produceContents, &contents, contents.size});
 }
 
 // ---- Objects in the attachment's properties ----
@@ -146,6 +232,8 @@ bool visitObject(ByteView data, void* context) {
   } else if (object.kind == ObjectKind::message) {
     out::error("Embedded message %.*s nested too deeply to decode\n", static_cast<int>(visit.name.size()),
                visit.name.data());
+  } else if (object.kind == ObjectKind::storage && !streamState().attachmentHasData) {
+    saveOleObject(object.contents, visit.name);
   }
   return true;
 }
