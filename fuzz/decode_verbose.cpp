@@ -3,7 +3,8 @@
 // up early. Each input is also taken as a compressed-RTF body whose CRC is
 // made right, so that mutations reach the token check and the expansion
 // rather than stopping at the CRC; what the check passes must expand to
-// exactly RAWSIZE bytes.
+// exactly RAWSIZE bytes. And each is taken as a compound file: a CONTENTS
+// stream that the check passes must read to exactly its size.
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "fuzz_decode.h"
 #include "wendrel/cli.h"
+#include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/compressed_rtf.h"
 
 namespace {
@@ -42,6 +44,23 @@ void expandAsRtfBody(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+void readAsCompoundFile(const std::uint8_t* data, std::size_t size) {
+  wendrel::CompoundFileStream stream = wendrel::findRootStream(wendrel::ByteView(data, size), "CONTENTS");
+  std::uint64_t produced = 0;
+  auto count = [](wendrel::ByteView block, void* total) {
+    *static_cast<std::uint64_t*>(total) += block.size();
+    return true;
+  };
+  bool whole = wendrel::readCompoundStream(stream, count, &produced);
+  bool sound = stream.found && stream.damage == wendrel::CompoundFileDamage::none;
+  if (whole != sound || (sound && produced != stream.size)) {
+    std::fprintf(stderr, "compound file: check said %d, read %s with %llu of %llu bytes\n",
+                 static_cast<int>(stream.damage), whole ? "ended" : "stopped",
+                 static_cast<unsigned long long>(produced), static_cast<unsigned long long>(stream.size));
+    std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -56,5 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wendrel::cli::writeHexDump(std::span<const std::uint8_t>(data, size));
   wendrel::fuzz::decodeOne(data, size);
   expandAsRtfBody(data, size);
+  readAsCompoundFile(data, size);
   return 0;
 }

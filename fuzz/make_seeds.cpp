@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "compound_file_builder.h"
 #include "rtf_builder.h"
 #include "stream_builder.h"
 #include "wendrel/tnef.h"
@@ -168,7 +169,7 @@ Bytes codePages() {
 }
 
 // HTML and plain-text bodies of every type.
-Bytes bodies() {
+Bytes htmlAndTextBodies() {
   Bytes html = textBytes("<html><body>hi</body></html>");
   return StreamBuilder()
       .record(attBody, cString("plain"))
@@ -195,6 +196,31 @@ Bytes attachedMessages() {
       .record(attAttachData, standIn, 2)
       .record(attAttachment, objectProperties({embeddedMessage(middle), embeddedMessage(inner)}, "middle.msg"), 2)
       .record(attAttachTitle, cString("a.txt"), 2).record(attAttachData, textBytes("outer"), 2).bytes();
+}
+
+// Compound files: CONTENTS in the mini stream and in sectors of both sizes,
+// and none.
+std::vector<std::pair<std::string, Bytes>> compoundFiles() {
+  Bytes png = textBytes("\x89PNG\r\n\x1A\n");
+  png.resize(9000, 0x42);
+  Bytes small = textBytes("BM");
+  small.resize(300, 7);
+  return {
+      {"mini", buildCompoundFile({{"\x01Ole", Bytes(20, 1)}, {"CONTENTS", small}}).bytes},
+      {"sectors", buildCompoundFile({{"\x01" "CompObj", Bytes(90, 2)}, {"CONTENTS", png, true}}).bytes},
+      {"v4", buildCompoundFile({{"CONTENTS", png}, {"\x01Ole", Bytes(20, 1)}}, 4).bytes},
+      {"no-contents", buildCompoundFile({{"Package", small}}).bytes},
+  };
+}
+
+Bytes oleObjects() {
+  StreamBuilder stream;
+  for (const auto& [name, file] : compoundFiles()) {
+    if (file.size() > 65536) continue;
+    stream.record(attAttachRenddata, Bytes(14, 0), 2).record(attAttachTitle, cString("Untitled Attachment"), 2)
+        .record(attAttachment, objectProperties({oleObject(file)}, name == "mini" ? std::optional<std::string_view>{} : name), 2);
+  }
+  return stream.bytes();
 }
 
 Bytes shortValues() {
@@ -249,8 +275,12 @@ int main(int argc, char** argv) {
   write(dir / "rtf-bodies.tnef", StreamBuilder().record(attMAPIProps, bodies.bytes()).bytes());
   write(dir / "short-values.tnef", shortValues());
   write(dir / "code-pages.tnef", codePages());
-  write(dir / "bodies.tnef", bodies());
+  write(dir / "bodies.tnef", htmlAndTextBodies());
   write(dir / "attached-messages.tnef", attachedMessages());
+  write(dir / "ole-objects.tnef", oleObjects());
+  for (const auto& [name, file] : compoundFiles()) {
+    if (file.size() <= 65536) write(dir / ("compound-" + name + ".bin"), file);
+  }
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
   write(dir / "header-only.tnef", StreamBuilder().bytes());
   write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
