@@ -80,6 +80,7 @@ TEST(CompoundFiles, RootStreamsFoundAndRead) {
 TEST(CompoundFiles, DamageIsFoundBeforeReading) {
   const CompoundFile small = buildCompoundFile({kOle, {"CONTENTS", kSmall}});
   const CompoundFile large = buildCompoundFile({kOle, {"CONTENTS", kLarge}});
+  const CompoundFile version4 = buildCompoundFile({kOle, {"CONTENTS", kLarge}}, 4);
   const std::uint32_t contents = large.starts[1];
   struct Case {
     std::string name;
@@ -109,6 +110,12 @@ TEST(CompoundFiles, DamageIsFoundBeforeReading) {
       {"stream chain loops", large, [&](CompoundFile& f) { f.setFat(contents + 10, contents); },
        CompoundFileDamage::streamDoesNotFit},
       {"stream chain ends short", large, [&](CompoundFile& f) { f.setFat(contents + 3, kCfbEndOfChain); },
+       CompoundFileDamage::streamDoesNotFit},
+      {"a 64-bit size at its largest", version4,
+       [](CompoundFile& f) {
+         std::size_t entry = f.sectorOffset(f.directorySector) + 2 * 128;
+         f.setDword(entry + 120, 0xFFFFFFFF), f.setDword(entry + 124, 0xFFFFFFFF);
+       },
        CompoundFileDamage::streamDoesNotFit},
       {"file cut inside the stream", large, [](CompoundFile& f) { f.bytes.resize(f.bytes.size() - 600); },
        CompoundFileDamage::streamDoesNotFit},

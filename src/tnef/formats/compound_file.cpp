@@ -272,7 +272,8 @@ std::optional<std::uint32_t> nextMini(const Volume& volume, std::uint32_t mini) 
 }
 
 Damage planMiniStream(const Volume& volume, ByteView root, std::uint32_t start, std::uint64_t size, MiniPlan& plan) {
-  std::uint64_t miniSectors = (entrySize(volume, root) + kMiniSectorSize - 1) / kMiniSectorSize;
+  std::uint64_t rootSize = entrySize(volume, root);
+  std::uint64_t miniSectors = rootSize / kMiniSectorSize + (rootSize % kMiniSectorSize != 0 ? 1 : 0);
   plan.count = static_cast<std::uint32_t>((size + kMiniSectorSize - 1) / kMiniSectorSize);
   std::uint32_t minis[kMostMiniSectors];
   for (std::uint32_t i = 0, mini = start; i < plan.count; ++i) {
@@ -308,7 +309,8 @@ Damage planMiniStream(const Volume& volume, ByteView root, std::uint32_t start, 
 // one after another in the file and the bytes of the stream they hold.
 template <typename Run>
 bool followStream(const Volume& volume, std::uint32_t start, std::uint64_t size, Run run) {
-  std::uint64_t count = (size + volume.sectorSize - 1) >> volume.shift;
+  // The size comes from the file: rounded up without overflow.
+  std::uint64_t count = (size >> volume.shift) + ((size & (volume.sectorSize - 1)) != 0 ? 1 : 0);
   std::uint32_t first = 0;
   std::uint64_t sectors = 0;
   auto flush = [&](std::uint64_t last) {
