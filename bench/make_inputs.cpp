@@ -14,12 +14,15 @@
 //   messages-1k.tnef, messages-10k.tnef
 //                   1,000 and 10,000 attached messages, each with an
 //                   attachment of its own (decoding nested streams)
+//   ole.tnef        an OLE object whose compound file holds a 100 MiB picture
+//                   in its CONTENTS stream (reading compound files)
 //
 //   make_inputs DIR
 
 #include <cstdio>
 #include <string>
 
+#include "compound_file_builder.h"
 #include "stream_builder.h"
 
 using namespace wendrel::test;
@@ -151,6 +154,18 @@ Bytes attachedMessages(std::size_t count) {
   return stream.bytes();
 }
 
+// A picture pasted into a mail, as Outlook sends it: an attachment with no
+// data record whose properties hold an OLE object.
+Bytes oleObjectStream() {
+  Bytes picture = randomBytes(std::size_t{100} << 20);
+  picture[0] = 'B', picture[1] = 'M';
+  Bytes file = buildCompoundFile({{"\x01Ole", Bytes(20, 0)}, {"CONTENTS", picture}}).bytes;
+  StreamBuilder stream;
+  stream.record(0x00069002, Bytes(14, 0), 2).record(0x00018010, cString("Untitled Attachment"), 2)
+      .record(0x00069005, objectProperties({oleObject(file)}), 2);
+  return stream.bytes();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,7 +185,8 @@ int main(int argc, char** argv) {
             writeBytes(dir + "/html-10k.tnef", htmlBodies(10000)) &&
             writeBytes(dir + "/html-100k.tnef", htmlBodies(100000)) &&
             writeBytes(dir + "/messages-1k.tnef", attachedMessages(1000)) &&
-            writeBytes(dir + "/messages-10k.tnef", attachedMessages(10000));
+            writeBytes(dir + "/messages-10k.tnef", attachedMessages(10000)) &&
+            writeBytes(dir + "/ole.tnef", oleObjectStream());
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }
