@@ -54,10 +54,14 @@ class Tokenizer {
   template <typename Handler>
   const std::uint8_t* scanText(const std::uint8_t* at, const std::uint8_t* end, Handler& handler);
   template <typename Handler>
+  const std::uint8_t* scanWord(const std::uint8_t* at, const std::uint8_t* end, Handler& handler);
+  const std::uint8_t* skipBinary(const std::uint8_t* at, const std::uint8_t* end);
+  template <typename Handler>
   bool step(std::uint8_t byte, Handler& handler);
   template <typename Handler>
   bool endWord(std::uint8_t delimiter, Handler& handler);
   void startWord(std::uint8_t letter);
+  void appendLetter(std::uint8_t letter);
 
   State state_ = State::text;
   std::array<char, kLongestName> name_{};

@@ -38,6 +38,30 @@ constexpr std::array<bool, 256> kEndsText = [] {
   return ends;
 }();
 
+constexpr std::uint64_t kEachByte = 0x0101010101010101u;
+
+// The top bit of each byte of word that equals value. The lowest is exact;
+// a borrow may mark bytes above a match too, which finding the first ignores.
+constexpr std::uint64_t bytesEqual(std::uint64_t word, std::uint8_t value) {
+  std::uint64_t x = word ^ (kEachByte * value);
+  return (x - kEachByte) & ~x & (kEachByte * 0x80);
+}
+
+// The first byte from at on that ends a run of text, eight bytes a step.
+const std::uint8_t* endOfText(const std::uint8_t* at, const std::uint8_t* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - at >= 8; at += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, at, 8);
+      std::uint64_t ends = bytesEqual(word, '\\') | bytesEqual(word, '{') | bytesEqual(word, '}') |
+                           bytesEqual(word, '\r') | bytesEqual(word, '\n');
+      if (ends != 0) return at + std::countr_zero(ends) / 8;
+    }
+  }
+  while (at < end && !kEndsText[*at]) ++at;
+  return at;
+}
+
 // The bytes before the first one above 0x7F.
 std::size_t asciiPrefix(const std::uint8_t* bytes, std::size_t count) {
   std::size_t at = 0;
@@ -239,15 +263,12 @@ void Tokenizer::feed(ByteView rtf, Handler& handler) {
   const std::uint8_t* at = rtf.data();
   const std::uint8_t* end = at + rtf.size();
   while (at < end && !handler.done()) {
-    if (state_ == State::text) {
-      at = scanText(at, end, handler);
-    } else if (state_ == State::binary) {
-      std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(binaryLeft_, end - at));
-      binaryLeft_ -= count;
-      at += count;
-      if (binaryLeft_ == 0) state_ = State::text;
-    } else if (step(*at, handler)) {
-      ++at;
+    switch (state_) {
+      case State::text: at = scanText(at, end, handler); break;
+      case State::binary: at = skipBinary(at, end); break;
+      case State::name:
+      case State::digits: at = scanWord(at, end, handler); break;
+      default: at += step(*at, handler) ? 1 : 0; break;
     }
   }
 }
@@ -262,7 +283,7 @@ void Tokenizer::finish(Handler& handler) {
 template <typename Handler>
 const std::uint8_t* Tokenizer::scanText(const std::uint8_t* at, const std::uint8_t* end, Handler& handler) {
   const std::uint8_t* run = at;
-  while (at < end && !kEndsText[*at]) ++at;
+  at = endOfText(at, end);
   if (at != run) handler.text(run, static_cast<std::size_t>(at - run));
   if (at == end || handler.done()) return at;
   switch (*at) {
@@ -272,6 +293,33 @@ const std::uint8_t* Tokenizer::scanText(const std::uint8_t* at, const std::uint8
     default: break;  // a line break
   }
   return at + 1;
+}
+
+// The letters of a name or the digits of a parameter in one loop, then the
+// byte after them.
+template <typename Handler>
+const std::uint8_t* Tokenizer::scanWord(const std::uint8_t* at, const std::uint8_t* end, Handler& handler) {
+  if (state_ == State::name) {
+    for (; at < end && isLetter(*at); ++at) appendLetter(*at);
+  } else {
+    for (; at < end && isDigit(*at); ++at) parameter_ = addDigit(parameter_, *at);
+  }
+  return at < end && step(*at, handler) ? at + 1 : at;
+}
+
+const std::uint8_t* Tokenizer::skipBinary(const std::uint8_t* at, const std::uint8_t* end) {
+  std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(binaryLeft_, static_cast<std::size_t>(end - at)));
+  binaryLeft_ -= count;
+  if (binaryLeft_ == 0) state_ = State::text;
+  return at + count;
+}
+
+void Tokenizer::appendLetter(std::uint8_t letter) {
+  if (nameLength_ < kLongestName) {
+    name_[nameLength_++] = static_cast<char>(letter);
+  } else {
+    nameTooLong_ = true;
+  }
 }
 
 // One byte of a control word, symbol or escape; false when the byte ended it
@@ -291,8 +339,7 @@ bool Tokenizer::step(std::uint8_t byte, Handler& handler) {
       return true;
     case State::name:
       if (isLetter(byte)) {
-        if (nameLength_ < kLongestName) name_[nameLength_++] = static_cast<char>(byte);
-        else nameTooLong_ = true;
+        appendLetter(byte);
         return true;
       }
       if (byte == '-') {
