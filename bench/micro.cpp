@@ -1,6 +1,6 @@
 // Micro-benchmarks of the hot paths: the dump's row kernels, the record walk
-// with and without -v, the value formatters and the compressed-RTF decoder.
-// Output goes to /dev/null.
+// with and without -v, the value formatters, the compressed-RTF decoder and
+// the de-encapsulation of HTML and text from RTF. Output goes to /dev/null.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +12,7 @@
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
 #include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;
@@ -173,6 +174,112 @@ void registerRtfBenchmarks() {
   }
 }
 
+// ---- De-encapsulation: bodies of about 4 MiB of RTF as Outlook writes them ----
+
+constexpr std::size_t kEncapsulatedSize = 4 << 20;
+
+// Words of a message, a few with umlauts escaped as \'hh in cp1252.
+std::string messageWords(std::uint32_t& state, std::size_t count) {
+  static constexpr const char* kWords[] = {"the", "quarterly", "figures", "are", "attached", "Gr\\'fc\\'dfe",
+                                           "meeting", "on", "Tuesday", "M\\'fcnchen", "please", "review", "and",
+                                           "reply", "by", "Friday", "budget", "\\'c4nderung", "team", "thanks"};
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    text += kWords[state % std::size(kWords)];
+    text += ' ';
+  }
+  return text;
+}
+
+// Mostly htmltag groups of ASCII HTML, the text between them, and the
+// \htmlrtf runs Outlook puts around it.
+std::string encapsulatedHtml() {
+  std::string rtf =
+      "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl\r\n{\\f0\\fswiss\\fcharset0 Arial;}\r\n"
+      "{\\f1\\fmodern Courier New;}\r\n{\\f2\\fnil\\fcharset2 Symbol;}}\r\n"
+      "{\\colortbl\\red0\\green0\\blue0;\\red0\\green0\\blue255;}\r\n\\uc1\\pard\\plain\\deftab360 \\f0\\fs24 \r\n"
+      "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <head>}{\\*\\htmltag241 <style>}\r\n"
+      "{\\*\\htmltag241 <!--\\par /* Font Definitions */\\par @font-face\\par \\tab \\{font-family:Calibri;\\par "
+      "\\tab panose-1:2 15 5 2 2 2 4 3 2 4;\\}\\par p.MsoNormal\\par \\tab \\{margin:0cm;\\par \\tab "
+      "font-size:11.0pt;\\}\\par -->}\r\n{\\*\\htmltag249 </style>}{\\*\\htmltag41 </head>}\r\n"
+      "{\\*\\htmltag50 <body lang=DE link=blue vlink=purple>}\\htmlrtf \\lang1031 \\htmlrtf0 \r\n";
+  std::uint32_t state = 2463534242u;
+  while (rtf.size() < kEncapsulatedSize) {
+    rtf += "{\\*\\htmltag64 <p class=MsoNormal>}\\htmlrtf {\\htmlrtf0 \r\n"
+           "{\\*\\htmltag148 <span style='font-size:11.0pt;font-family:\"Calibri\",\"sans-serif\";color:#1F497D'>}"
+           "\\htmlrtf {\\htmlrtf0 ";
+    rtf += messageWords(state, 24);
+    rtf += "\r\n{\\*\\htmltag84 <a href=\"http://www.example.com/reports/q3.html\">}\\htmlrtf {\\field{\\*\\fldinst"
+           "{HYPERLINK \"http://www.example.com/reports/q3.html\"}}{\\fldrslt\\cf1\\ul \\htmlrtf0 the report"
+           "\\htmlrtf }\\htmlrtf0 \\htmlrtf }\\htmlrtf0 {\\*\\htmltag92 </a>}";
+    rtf += messageWords(state, 8);
+    rtf += "\\htmlrtf }\\htmlrtf0 {\\*\\htmltag156 </span>}\\htmlrtf }\\htmlrtf0 \\htmlrtf\\par}\\htmlrtf0\r\n"
+           "{\\*\\htmltag72 </p>}\r\n";
+  }
+  return rtf + "{\\*\\htmltag58 </body>}{\\*\\htmltag27 </html>}}";
+}
+
+// Lines of text, as Outlook writes a plain-text body.
+std::string encapsulatedText() {
+  std::string rtf =
+      "{\\rtf1\\ansi\\ansicpg1252\\fromtext \\fbidis \\deff0{\\fonttbl\r\n{\\f0\\fswiss\\fcharset0 Arial;}\r\n"
+      "{\\f1\\fmodern Courier New;}}\r\n{\\colortbl\\red0\\green0\\blue0;}\r\n\\uc1\\pard\\plain\\deftab360 "
+      "\\f0\\fs20 ";
+  std::uint32_t state = 2463534242u;
+  while (rtf.size() < kEncapsulatedSize) rtf += messageWords(state, 12) + "\\par\r\n";
+  return rtf + "}";
+}
+
+// A picture of hex digits, skipped whole, amid a little text.
+std::string encapsulatedPicture() {
+  std::string rtf = "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0\\fcharset0 Arial;}}"
+                    "{\\*\\htmltag84 <img src=\"cid:image001.png\">}\\htmlrtf {\\pict\\pngblip\r\n";
+  Bytes noise = pseudoRandom(kEncapsulatedSize / 2);
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < noise.size(); ++i) {
+    rtf += kHex[noise[i] >> 4];
+    rtf += kHex[noise[i] & 15];
+    if (i % 64 == 63) rtf += "\r\n";
+  }
+  return rtf + "}\\htmlrtf0 }";
+}
+
+bool discardHtml(ByteView block, void*) {
+  benchmark::DoNotOptimize(block.data());
+  return true;
+}
+
+// Bytes per second of RTF in, fed in the blocks the decompressor hands out.
+void deencapsulate(benchmark::State& state, const std::string& rtf) {
+  ByteView bytes(reinterpret_cast<const std::uint8_t*>(rtf.data()), rtf.size());
+  EncapsulationProbe probe;
+  probe.feed(bytes);
+  if (probe.result() == RtfEncapsulation::none) return state.SkipWithError("not encapsulated");
+  for (auto _ : state) {
+    RtfDeencapsulator reader(probe.result(), discardHtml, nullptr);
+    for (std::size_t at = 0; at < bytes.size(); at += kRtfBlockSize) reader.feed(bytes.sub(at, kRtfBlockSize));
+    benchmark::DoNotOptimize(reader.finish());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * rtf.size()));
+}
+
+constexpr std::pair<const char*, std::string (*)()> kEncapsulatedCases[] = {
+    {"EncapsulatedRtf/html", encapsulatedHtml},
+    {"EncapsulatedRtf/text", encapsulatedText},
+    {"EncapsulatedRtf/picture", encapsulatedPicture},
+};
+
+void registerDeencapsulationBenchmarks() {
+  for (std::size_t i = 0; i < std::size(kEncapsulatedCases); ++i) {
+    benchmark::RegisterBenchmark(kEncapsulatedCases[i].first, [i](benchmark::State& state) {
+      static std::vector<std::string> bodies(std::size(kEncapsulatedCases));  // built on first use
+      if (bodies[i].empty()) bodies[i] = kEncapsulatedCases[i].second();
+      deencapsulate(state, bodies[i]);
+    });
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,6 +298,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("CopyStringValue", BM_CopyStringValue);
   benchmark::RegisterBenchmark("AttributeName", BM_AttributeName);
   registerRtfBenchmarks();
+  registerDeencapsulationBenchmarks();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
