@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "process.h"
 #include "wendrel/tnef.h"
 
@@ -83,6 +86,45 @@ TEST(Bodies, SavedUnderNumberedNames) {
     EXPECT_EQ(saved.run.status, 0) << c.name;
     EXPECT_EQ(saved.files, c.files) << c.name;
   }
+}
+
+// An RTF body that encapsulates HTML or text is saved as RTF, and the HTML
+// (after a byte-order mark) or text beside it; plain RTF and damaged bodies
+// only as RTF.
+TEST(Bodies, WhatRtfEncapsulatesIsSavedBesideIt) {
+  const std::string html = "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 {\\*\\htmltag19 <html>}{\\*\\htmltag50 <p>}"
+                           "Gr\\'fc\\'dfe{\\*\\htmltag58 </p>}{\\*\\htmltag27 </html>}}";
+  const std::string text = "{\\rtf1\\ansi\\fromtext \\pard Line one\\par\r\nLine \\u8364? two}";
+  const std::string plain = "{\\rtf1\\ansi Plain \\b RTF\\b0 }";
+  Bytes damaged = uncompressedRtfBody(html);
+  damaged[4] = 0xFF;  // a RAWSIZE past its data
+  MapiListBuilder list;
+  for (const std::string& rtf : {html, text, plain}) list.counted(0x10090102, uncompressedRtfBody(rtf));
+  list.counted(0x10090102, damaged);
+  auto name = [](int n, const std::string& rtf, std::string_view extension) {
+    std::ostringstream text;
+    text << "tnef_" << n << "_" << std::hex << rtf.size() + 16 << extension;
+    return text.str();
+  };
+  SaveResult result = decodeAndSave(StreamBuilder().record(attMAPIProps, list.bytes()).bytes());
+  EXPECT_EQ(result.run.status, 0);
+  EXPECT_EQ(result.run.out, std::string(kGoodHeader) + "MAPI Properties\n\tNumber of Properties: 4\n" +
+                                "\tSaving Compressed RTF to " + name(0, html, ".rtf") + "\n" +
+                                "\tSaving HTML body to " + name(0, html, ".html") + "\n" +
+                                "\tSaving Compressed RTF to " + name(1, text, ".rtf") + "\n" +
+                                "\tSaving text body to " + name(1, text, ".txt") + "\n" +
+                                "\tSaving Compressed RTF to " + name(2, plain, ".rtf") + "\n" +
+                                "\tSaving Compressed RTF to " + name(3, html, ".rtf") + "\n");
+  std::vector<std::pair<std::string, std::string>> expected{
+      {name(0, html, ".html"), "\xEF\xBB\xBF<html><p>Grüße</p></html>"},
+      {name(0, html, ".rtf"), html},
+      {name(1, text, ".rtf"), text},
+      {name(1, text, ".txt"), "Line one\r\nLine € two"},
+      {name(2, plain, ".rtf"), plain},
+      {name(3, html, ".rtf"), std::string(damaged.begin(), damaged.end())},
+  };
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(result.files, expected);
 }
 
 }  // namespace

@@ -144,6 +144,29 @@ TEST(Corpus, HtmlBodiesAreSavedAsStored) {
   EXPECT_EQ(found, withHtml);
 }
 
+// The HTML that tnefparse-umlaut's RTF body encapsulates is recovered with
+// its umlauts, after a byte-order mark; the text of mimekit-christmas's
+// appointment likewise.
+TEST(Corpus, EncapsulatedBodiesAreRecovered) {
+  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  struct Case {
+    std::string stream, file, starts, holds;
+  } cases[] = {
+      {"tnefparse-umlaut.tnef", "tnef_0_727.html", "\xEF\xBB\xBF<html", "TEST äöü +-*/~"},
+      {"mimekit-christmas.tnef", "tnef_2_d4.txt", "It's time", "Christmas presents!"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", (corpusDirectory() / c.stream).string()}, options);
+    EXPECT_EQ(result.status, 0) << c.stream;
+    std::string body = readFile(dir / c.file);
+    EXPECT_TRUE(body.starts_with(c.starts)) << c.stream;
+    EXPECT_NE(body.find(c.holds), std::string::npos) << c.stream;
+  }
+}
+
 // The task and the appointment attached to mimekit-christmas are decoded in
 // place, their records shown with -v like the outer message's.
 TEST(Corpus, AttachedMessagesAreDecodedInPlace) {

@@ -9,6 +9,7 @@
 
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/formats/utf16.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
@@ -92,8 +93,54 @@ void handleBody(int& counter, std::string_view extension, std::size_t storedLeng
 
 // ---- Compressed RTF ----
 
+// Whether the RTF encapsulates HTML or text: its first tokens tell, so the
+// expansion stops as soon as they have.
+RtfEncapsulation probeEncapsulation(const CompressedRtf& rtf) {
+  EncapsulationProbe probe;
+  auto feed = [](ByteView block, void* context) { return !static_cast<EncapsulationProbe*>(context)->feed(block); };
+  expandCompressedRtf(rtf, feed, &probe);
+  return probe.result();
+}
+
+struct Encapsulated {
+  const CompressedRtf* rtf;
+  RtfEncapsulation kind;
+};
+
+// The HTML (after a byte-order mark, which browsers put above the page's
+// own charset) or the text, recovered while the RTF is expanded.
+bool produceEncapsulated(const void* source, BlockSink write, void* context) {
+  const Encapsulated& body = *static_cast<const Encapsulated*>(source);
+  static constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+  if (body.kind == RtfEncapsulation::html && !write(ByteView(kByteOrderMark, sizeof kByteOrderMark), context)) return false;
+  RtfDeencapsulator decoder(body.kind, write, context);
+  auto feed = [](ByteView block, void* decoder) { return static_cast<RtfDeencapsulator*>(decoder)->feed(block); };
+  return expandCompressedRtf(*body.rtf, feed, &decoder) && decoder.finish();
+}
+
+// The RTF file's name with ".html" or ".txt" for ".rtf".
+// (The RTF file's name is one of ours, well under 255 bytes.)
+std::string_view encapsulatedFileName(char (&name)[kScratchSize], std::string_view rtfName, RtfEncapsulation kind) {
+  std::string_view extension = kind == RtfEncapsulation::html ? ".html" : ".txt";
+  std::string_view stem = rtfName.substr(0, rtfName.size() - std::string_view(".rtf").size());
+  char* end = std::copy(stem.begin(), stem.end(), name);
+  end = std::copy(extension.begin(), extension.end(), end);
+  return {name, static_cast<std::size_t>(end - name)};
+}
+
+// Beside a sound RTF body, the HTML or text it encapsulates, if any.
+void saveEncapsulated(std::string_view rtfName, const CompressedRtf& rtf) {
+  RtfEncapsulation kind = probeEncapsulation(rtf);
+  if (kind == RtfEncapsulation::none) return;
+  char name[kScratchSize];
+  std::string_view target = fileNameToCreate(encapsulatedFileName(name, rtfName, kind));
+  printSaving(kind == RtfEncapsulation::html ? "\tSaving HTML body to " : "\tSaving text body to ", target);
+  Encapsulated body{&rtf, kind};
+  saveToFile(target, FileContents{produceEncapsulated, &body, 0});
+}
+
 // The RTF of a compressed body, or the body as it stands when it is damaged
-// (what is left of it may still help).
+// (what is left of it may still help); then what the RTF encapsulates.
 void saveCompressedRtf(std::string_view target, ByteView value) {
   CompressedRtf rtf = inspectCompressedRtf(value);
   if (rtf.damage != RtfDamage::none) {
@@ -105,6 +152,7 @@ void saveCompressedRtf(std::string_view target, ByteView value) {
     return expandCompressedRtf(*static_cast<const CompressedRtf*>(source), write, context);
   };
   saveToFile(target, FileContents{expand, &rtf, rtf.rawSize});
+  saveEncapsulated(target, rtf);
 }
 
 }  // namespace
