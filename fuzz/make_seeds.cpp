@@ -223,6 +223,21 @@ Bytes oleObjects() {
   return stream.bytes();
 }
 
+// RTF documents that encapsulate HTML and text, for the de-encapsulator on
+// its own and, stored as bodies, for the walk that saves them.
+std::vector<std::pair<std::string, std::string>> encapsulatedRtf() {
+  return {
+      {"html", "{\\rtf1\\ansi\\ansicpg1252\\fromhtml1 \\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}"
+               "{\\f1\\fmodern\\fcharset128 MS Gothic;}{\\f2\\fnil\\cpg1251 Cyr;}}\r\n"
+               "{\\*\\htmltag19 <html>}{\\*\\htmltag34 <head>}{\\*\\htmltag241 <style>\\par p \\{x:y\\}}"
+               "\\htmlrtf {\\f1 \\'82a}\\htmlrtf0 {\\*\\htmltag50 <p>}Gr\\'fc\\'dfe \\f1\\'82\\'a0\\f2\\'cf "
+               "\\uc2\\u8364\\'80\\'80\\u-10179?\\u-8704?{\\field{\\*\\fldinst HYPERLINK x}{\\fldrslt link}}"
+               "\\lquote\\emdash\\~\\tab\\par{\\*\\htmltag58 </p>}{\\*\\htmltag27 </html>}}"},
+      {"text", "{\\rtf1\\ansi\\fromtext \\pard Line one\\par\r\nLine \\u8364? two\\line {\\pict\\wmetafile8 0102}\\}\\\\}"},
+      {"late", "{\\rtf1{\\a}{\\b}{\\c}{\\d}{\\e}\\fromhtml1 x}"},
+  };
+}
+
 Bytes shortValues() {
   return StreamBuilder()
       .record(attDateSent, {0xD3, 0x07, 0x03})
@@ -278,6 +293,12 @@ int main(int argc, char** argv) {
   write(dir / "bodies.tnef", htmlAndTextBodies());
   write(dir / "attached-messages.tnef", attachedMessages());
   write(dir / "ole-objects.tnef", oleObjects());
+  MapiListBuilder encapsulated;
+  for (const auto& [name, rtf] : encapsulatedRtf()) {
+    write(dir / ("rtf-" + name + ".rtf"), textBytes(rtf));
+    encapsulated.counted(0x10090102, uncompressedRtfBody(rtf));
+  }
+  write(dir / "encapsulated-bodies.tnef", StreamBuilder().record(attMAPIProps, encapsulated.bytes()).bytes());
   for (const auto& [name, file] : compoundFiles()) {
     if (file.size() <= 65536) write(dir / ("compound-" + name + ".bin"), file);
   }
