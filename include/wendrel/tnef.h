@@ -181,6 +181,9 @@ std::string_view streamText(ByteView value, char (&text)[kScratchSize] = stringS
 // pairs combined, unpaired surrogates as U+FFFD, cut to at most 255 bytes
 // between characters.
 std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
+// The same UTF-8 written to text, which has room for 255 bytes; returns its
+// length (no NUL is written).
+std::size_t writeUnicodeValue(ByteView value, char* text);
 
 // ---- Attribute handlers ----
 void dispatchAttribute(std::uint32_t attributeId, ByteView value);

@@ -190,7 +190,7 @@ std::size_t copyLeadingAsciiUnits([[maybe_unused]] const std::uint8_t* units, [[
 
 }  // namespace
 
-std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
+std::size_t writeUnicodeValue(ByteView value, char* text) {
   const std::uint8_t* units = value.data();
   std::size_t count = value.size() / 2;  // an odd last byte is no unit
   auto unit = [&](std::size_t k) -> char32_t { return units[2 * k] | char32_t{units[2 * k + 1]} << 8; };
@@ -218,8 +218,13 @@ std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
     if (utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) break;
     p = utf8::encode(p, c);
   }
-  *p = '\0';
-  return {text, static_cast<std::size_t>(p - text)};
+  return static_cast<std::size_t>(p - text);
+}
+
+std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
+  std::size_t length = writeUnicodeValue(value, text);
+  text[length] = '\0';
+  return {text, length};
 }
 
 }  // namespace wendrel

@@ -214,7 +214,14 @@ std::string_view stringValue(const Property& property, char (&text)[kScratchSize
 
 void printStringProperty(const Property& property) {
   out::text(stringLabel(propertyId(property.tag)));
-  out::text(stringValue(property, stringScratch));
+  if (propertyType(property.tag) == PT_UNICODE) {
+    // Straight into the output: long lists of Unicode strings are common.
+    char* p = out::reserve(kMaxText + 1);
+    p += writeUnicodeValue(property.data, p);
+    *p++ = '\n';
+    return out::commit(p);
+  }
+  out::text(streamText(property.data, stringScratch));
   out::ch('\n');
 }
 
