@@ -8,6 +8,7 @@
 #include <string>
 
 #include "wendrel/formats/encapsulated_rtf.h"
+#include "wendrel/formats/utf8.h"
 
 namespace {
 
@@ -18,24 +19,6 @@ bool append(ByteView block, void* context) {
   return true;
 }
 
-bool isUtf8(const std::string& text) {
-  for (std::size_t at = 0; at < text.size();) {
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    std::uint8_t lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                                                            : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || at + length > text.size()) return false;
-    std::uint32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((byte(at + k) & 0xC0) != 0x80) return false;
-      c = c << 6 | (byte(at + k) & 0x3F);
-    }
-    std::size_t shortest = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    if (shortest != length || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return false;
-    at += length;
-  }
-  return true;
-}
 
 std::string deencapsulate(RtfEncapsulation mode, ByteView rtf, std::size_t first, std::size_t second) {
   std::string out;
@@ -62,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (probe(rtf, size, size) != probe(rtf, first, second)) std::abort();
   for (RtfEncapsulation mode : {RtfEncapsulation::html, RtfEncapsulation::text}) {
     std::string whole = deencapsulate(mode, rtf, size, size);
-    if (!isUtf8(whole) || deencapsulate(mode, rtf, first, second) != whole) std::abort();
+    if (!utf8::isValid(whole) || deencapsulate(mode, rtf, first, second) != whole) std::abort();
   }
   return 0;
 }

@@ -10,6 +10,13 @@
 namespace wendrel::test {
 namespace {
 
+// Runs wendrel -s on a stream with dir as the working directory.
+RunResult saveIn(const TempDir& dir, const std::string& stream) {
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  return runWendrel({"-s", stream}, options);
+}
+
 TEST(Corpus, EveryStreamDecodesWithEveryOptionSet) {
   std::vector<fs::path> files = corpusFiles();
   if (files.empty()) GTEST_SKIP() << "no corpus next to the project";
@@ -54,9 +61,7 @@ TEST(Corpus, EveryAttachmentLandsUnderItsOwnNameWithItsOwnBytes) {
     std::string name = file.filename().string();
     ASSERT_TRUE(attachments.contains(name)) << name << " is new in the corpus: list its attachments here";
     TempDir dir;
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    RunResult result = runWendrel({"-s", file.string()}, options);
+    RunResult result = saveIn(dir, file.string());
     EXPECT_EQ(result.status, 0) << name;
 
     std::vector<std::string> saved;
@@ -87,9 +92,7 @@ TEST(Corpus, MessageBodiesAreSavedAsRtf) {
   std::vector<std::string> found;
   for (const fs::path& file : corpusFiles()) {
     TempDir dir;
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    RunResult result = runWendrel({"-s", file.string()}, options);
+    RunResult result = saveIn(dir, file.string());
     EXPECT_EQ(result.err.find("Damaged"), std::string::npos) << file << result.err;
     std::istringstream lines(result.out);
     const std::string prefix = "\tSaving Compressed RTF to ";
@@ -122,9 +125,7 @@ TEST(Corpus, HtmlBodiesAreSavedAsStored) {
   std::vector<std::string> found;
   for (const fs::path& file : corpusFiles()) {
     TempDir dir;
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    RunResult result = runWendrel({"-s", file.string()}, options);
+    RunResult result = saveIn(dir, file.string());
     std::string stream = readFile(file);
     std::size_t tag = stream.find(std::string("\x02\x01\x13\x10", 4));
     if (tag == std::string::npos) continue;  // HTML from an RTF body is another test's
@@ -157,9 +158,7 @@ TEST(Corpus, EncapsulatedBodiesAreRecovered) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    RunResult result = runWendrel({"-s", (corpusDirectory() / c.stream).string()}, options);
+    RunResult result = saveIn(dir, (corpusDirectory() / c.stream).string());
     EXPECT_EQ(result.status, 0) << c.stream;
     std::string body = readFile(dir / c.file);
     EXPECT_TRUE(body.starts_with(c.starts)) << c.stream;

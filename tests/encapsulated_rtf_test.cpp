@@ -69,23 +69,6 @@ RtfEncapsulation probe(const std::vector<std::string_view>& parts) {
   return probe.result();
 }
 
-bool isUtf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    std::uint8_t lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                                                            : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || at + length > text.size()) return false;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((byte(at + k) & 0xC0) != 0x80) return false;
-      c = c << 6 | (byte(at + k) & 0x3F);
-    }
-    if (utf8::encodedLength(c) != length || utf8::isSurrogate(c) || c > 0x10FFFF) return false;
-    at += length;
-  }
-  return true;
-}
 
 // A header as Outlook writes it, with fonts in cp1252, cp1251 (by charset and
 // by \cpg) and cp932.
@@ -343,7 +326,7 @@ TEST(EncapsulatedRtf, EveryPrefixIsValidUtf8) {
   std::string rtf = richBody();
   for (std::size_t length = 0; length <= rtf.size(); ++length) {
     std::string prefix = deencapsulate(std::string_view(rtf).substr(0, length));
-    EXPECT_TRUE(isUtf8(prefix)) << length;
+    EXPECT_TRUE(utf8::isValid(prefix)) << length;
   }
   EXPECT_EQ(deencapsulate(html("{\\*\\htmltag84 <p>}ab\\par").substr(0, kHtmlHeader.size() + 24)), "<p>ab\r\n");
   EXPECT_EQ(deencapsulate(html("x\\f2\\'82").substr(0, kHtmlHeader.size() + 8)), "x\uFFFD");
@@ -363,7 +346,7 @@ TEST(EncapsulatedRtf, OutputComesInBlocksThatEndBetweenCharacters) {
   std::size_t at = 0;
   for (std::size_t size : output.blocks) {
     EXPECT_LE(size, RtfDeencapsulator::kBlockSize);
-    EXPECT_TRUE(isUtf8(std::string_view(output.text).substr(at, size))) << at;
+    EXPECT_TRUE(utf8::isValid(std::string_view(output.text).substr(at, size))) << at;
     at += size;
   }
 }
@@ -417,7 +400,7 @@ TEST(EncapsulatedRtf, RealBodyWithUmlauts) {
   EXPECT_TRUE(html.ends_with("</body></html>")) << html.substr(html.size() - 100);
   EXPECT_EQ(deencapsulate(pieces(rtf, 1)), html);
   for (std::size_t length = 0; length <= rtf.size(); ++length) {
-    EXPECT_TRUE(isUtf8(deencapsulate(std::string_view(rtf).substr(0, length)))) << length;
+    EXPECT_TRUE(utf8::isValid(deencapsulate(std::string_view(rtf).substr(0, length)))) << length;
   }
 }
 
