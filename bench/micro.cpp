@@ -69,6 +69,32 @@ void walk(benchmark::State& state, int verboseFlag) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 10000));
 }
 
+// Long lists of named properties with Unicode values, as -v prints them.
+void namedUnicodeWalk(benchmark::State& state) {
+  constexpr std::size_t kProperties = 10000;
+  Bytes byNumber = test::MapiListBuilder::namedById(0x8233);
+  Bytes byName = test::MapiListBuilder::namedByString("Keywords");
+  Bytes value = test::MapiListBuilder::countedValue(test::unicodeString("Quarterly figures, Grüße"));
+  for (Bytes* name : {&byNumber, &byName}) name->insert(name->end(), value.begin(), value.end());
+  test::MapiListBuilder list;
+  for (std::size_t i = 0; i < kProperties; ++i) {
+    if (i % 4 == 3) {
+      list.unicode(0x0070001F, "Quarterly figures, Grüße");
+    } else {
+      list.property(0x8001001F + static_cast<std::uint32_t>(i % 64) * 0x10000, i % 2 == 0 ? byNumber : byName);
+    }
+  }
+  Bytes stream = test::StreamBuilder().record(attMAPIProps, list.bytes()).bytes();
+  verbose = 1;
+  for (auto _ : state) {
+    resetDecoderState();
+    decodeStream(stream);
+  }
+  out::flush();
+  verbose = 0;
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kProperties));
+}
+
 void BM_FormatDate(benchmark::State& state) {
   Bytes date = test::dateBytes(2003, 3, 4, 9, 30, 0, 2);
   for (auto _ : state) benchmark::DoNotOptimize(formatDate(ByteView(date.data(), date.size())).size());
@@ -293,6 +319,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RegisterBenchmark("Walk/plain", [](benchmark::State& state) { walk(state, 0); });
   benchmark::RegisterBenchmark("Walk/verbose", [](benchmark::State& state) { walk(state, 1); });
+  benchmark::RegisterBenchmark("Walk/namedUnicodeProperties", namedUnicodeWalk);
   benchmark::RegisterBenchmark("FormatDate", BM_FormatDate);
   benchmark::RegisterBenchmark("MessageStatusText", BM_MessageStatusText);
   benchmark::RegisterBenchmark("CopyStringValue", BM_CopyStringValue);

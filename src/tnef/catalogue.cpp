@@ -172,19 +172,19 @@ std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, c
 
 namespace {
 
-// Most Unicode values are mostly ASCII. Of the eight code units at units,
-// writes the bytes of those before the first that is not ASCII or is zero to
-// out (which has room for eight), and returns how many that is.
-std::size_t copyLeadingAsciiUnits([[maybe_unused]] const std::uint8_t* units, [[maybe_unused]] char* out) {
+// Most Unicode values are mostly ASCII. When the eight code units at units are
+// all ASCII and none is zero, writes their bytes to out (which has room for
+// eight) and returns true.
+bool copyAsciiBlock([[maybe_unused]] const std::uint8_t* units, [[maybe_unused]] char* out) {
 #if defined(__SSE2__)
   __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
   __m128i zero = _mm_setzero_si128();
   __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(block, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
-  auto good = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi16(block, zero), ascii)));
+  __m128i good = _mm_andnot_si128(_mm_cmpeq_epi16(block, zero), ascii);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(block, block));
-  return static_cast<std::size_t>(std::countr_one(good)) / 2;
+  return _mm_movemask_epi8(good) == 0xFFFF;
 #else
-  return 0;
+  return false;
 #endif
 }
 
@@ -197,26 +197,30 @@ std::size_t writeUnicodeValue(ByteView value, char* text) {
   char* p = text;
   char* const end = text + kMaxText;
   for (std::size_t i = 0; i < count;) {
-    if (count - i >= 8 && end - p >= 8) {
-      std::size_t copied = copyLeadingAsciiUnits(units + 2 * i, p);
-      p += copied;
-      i += copied;
-      if (copied == 8) continue;
-    }
-    char32_t c = unit(i++);
-    if (c - 1 < 0x7F) {  // ASCII other than the zero unit
-      if (p == end) break;
-      *p++ = static_cast<char>(c);
+    // Blocks of eight ASCII units go whole. Where a block goes does not hang
+    // on what the block before held, so the processor overlaps them.
+    if (count - i >= 8 && end - p >= 8 && copyAsciiBlock(units + 2 * i, p)) {
+      p += 8;
+      i += 8;
       continue;
     }
-    if (c == 0) break;
-    if (utf16::isHighSurrogate(c) && i < count && utf16::isLowSurrogate(unit(i))) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i++) - 0xDC00);
-    } else if (utf8::isSurrogate(c)) {
-      c = utf8::kReplacementCharacter;
+    // Any other block, and the last few units, one unit at a time.
+    for (std::size_t blockEnd = std::min(count, i + 8); i < blockEnd;) {
+      char32_t c = unit(i++);
+      if (c - 1 < 0x7F) {  // ASCII other than the zero unit
+        if (p == end) return kMaxText;
+        *p++ = static_cast<char>(c);
+        continue;
+      }
+      if (c == 0) return static_cast<std::size_t>(p - text);
+      if (utf16::isHighSurrogate(c) && i < count && utf16::isLowSurrogate(unit(i))) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i++) - 0xDC00);
+      } else if (utf8::isSurrogate(c)) {
+        c = utf8::kReplacementCharacter;
+      }
+      if (utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) return static_cast<std::size_t>(p - text);
+      p = utf8::encode(p, c);
     }
-    if (utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) break;
-    p = utf8::encode(p, c);
   }
   return static_cast<std::size_t>(p - text);
 }

@@ -176,18 +176,21 @@ struct Property {
   std::size_t span;
 };
 
-std::optional<Property> readProperty(ByteView list, std::size_t offset) {
+// Fills property from the one at offset; false when it does not fit. Filled
+// in place rather than returned: the walk runs this a million times for a long
+// list, and a returned optional went through the stack piece by piece.
+bool readProperty(ByteView list, std::size_t offset, Property& property) {
   FieldCursor at{list, offset};
   std::optional<std::uint32_t> tag = at.dword();
-  if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return std::nullopt;
+  if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return false;
   std::uint16_t type = propertyType(*tag);
-  Property property{*tag, {}, 0};
+  property.tag = *tag;
+  property.data = {};
   bool fits = (type & kMultiValued) != 0
                   ? skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)))
                   : readValue(at, findType(type), property.data);
-  if (!fits) return std::nullopt;
   property.span = at.next - offset;
-  return property;
+  return fits;
 }
 
 // Calls visit with each property of list in order until visit returns false.
@@ -199,10 +202,10 @@ bool walkProperties(ByteView list, Visit visit) {
   // Every property takes at least its 4-byte tag, so a huge count ends at
   // the list's end.
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::optional<Property> property = readProperty(list, offset);
-    if (!property) return false;
-    if (!visit(*property)) return true;
-    offset += property->span;
+    Property property;
+    if (!readProperty(list, offset, property)) return false;
+    if (!visit(property)) return true;
+    offset += property.span;
   }
   return true;
 }
