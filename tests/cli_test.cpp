@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "process.h"
+#include "wendrel/cli.h"
 
 namespace wendrel::test {
 namespace {
@@ -278,6 +279,24 @@ TEST(Loading, EmptyFileLoadsAndIsReportedAsTooShort) {
   RunResult dumped = decode({}, {"-d"});
   EXPECT_EQ(dumped.out, "\n");
   EXPECT_EQ(dumped.status, 0);
+}
+
+// A stream is read in place from the file's pages; a file cut short while it
+// is read must neither end the process nor pass for a sound run.
+TEST(Loading, FileCutShortWhileReadGivesZerosAndFailsTheRun) {
+  TempDir dir;
+  fs::path path = dir / "shrinking.tnef";
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  writeFile(path, Bytes(3 * page, 'x'));
+  std::optional<std::span<const std::uint8_t>> stream = cli::loadStream(path.c_str());
+  ASSERT_TRUE(stream.has_value());
+  ASSERT_EQ(stream->size(), 3 * page);
+  EXPECT_FALSE(cli::streamShrank());
+  fs::resize_file(path, page + 10);
+  EXPECT_EQ((*stream)[page + 9], 'x');
+  EXPECT_EQ((*stream)[2 * page], 0);
+  EXPECT_EQ((*stream)[3 * page - 1], 0);
+  EXPECT_TRUE(cli::streamShrank());
 }
 
 TEST(HexDump, RowsOfEightGroupsOfFour) {

@@ -26,6 +26,10 @@ Arguments scanArguments(int argc, const char* const* argv);
 // failure prints the step's error line(s) on standard error and returns nothing.
 std::optional<std::span<const std::uint8_t>> loadStream(const char* fileName);
 
+// True when the loaded file shrank while the stream was read: the bytes it lost
+// read as zeros, and the run must fail.
+bool streamShrank();
+
 // Files at or above this size are refused before anything is allocated.
 inline constexpr std::int64_t kMaxStreamSize = std::int64_t{1} << 31;
 

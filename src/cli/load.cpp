@@ -1,9 +1,16 @@
-// Loads the named file whole into one block with one read request. The block
-// is never freed: the decoder reads it in place until the process ends.
+// Loads the named file whole into one block that the decoder reads in place
+// until the process ends; the block is never freed. A regular file is mapped:
+// the pages the kernel already holds for it become the block, with no copy and
+// no fresh memory to clear, which was a third of a long run's time. Anything
+// else (and a file the kernel will not map) is read with one read request.
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -40,6 +47,69 @@ std::uint8_t* allocateBlock(std::size_t bytes) {
   return static_cast<std::uint8_t*>(std::malloc(bytes != 0 ? bytes : 1));
 }
 
+// The mapped stream, for the bus-error handler. A file that shrinks while it is
+// mapped makes the pages past its new end fault; the handler puts zeros in
+// their place, so the decoder (which is safe on any bytes) runs to its end,
+// and the run then fails.
+const std::uint8_t* volatile mappedStart = nullptr;
+volatile std::size_t mappedLength = 0;
+volatile std::sig_atomic_t mappingShrank = 0;
+
+void onBusError(int, siginfo_t* info, void*) {
+  auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  auto start = reinterpret_cast<std::uintptr_t>(mappedStart);
+  std::size_t length = mappedLength;
+  auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  if (start != 0 && address >= start && address - start < length) {
+    std::uintptr_t first = address & ~(page - 1);
+    std::uintptr_t end = (start + length + page - 1) & ~(page - 1);
+    void* zeros = mmap(reinterpret_cast<void*>(first), end - first, PROT_READ,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeros != MAP_FAILED) {
+      mappingShrank = 1;
+      return;  // the access is made again, and now reads zeros
+    }
+  }
+  // Any other bus error is a fault of the program's own: on return it
+  // happens again and ends the run as it would have without this handler.
+  signal(SIGBUS, SIG_DFL);
+}
+
+bool guardMapping(const std::uint8_t* start, std::size_t length) {
+  struct sigaction action {};
+  action.sa_sigaction = onBusError;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, nullptr) != 0) return false;
+  mappedStart = start;
+  mappedLength = length;
+  return true;
+}
+
+// Maps a regular, non-empty file read-only; nothing when it cannot, and the
+// caller then reads it. A file already shorter than its stat size is read, so
+// that it fails as a short read does.
+std::uint8_t* mapFile(const char* fileName, std::size_t bytes) {
+  if (bytes == 0) return nullptr;
+  int descriptor = open(fileName, O_RDONLY | O_CLOEXEC);
+  if (descriptor == -1) return nullptr;
+  struct stat status {};
+  void* mapping = MAP_FAILED;
+  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
+      static_cast<std::uint64_t>(status.st_size) >= bytes) {
+    // Populated up front: one call instead of a fault for every few pages.
+    mapping = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
+  }
+  close(descriptor);  // the mapping keeps the file
+  if (mapping == MAP_FAILED) return nullptr;
+  auto* block = static_cast<std::uint8_t*>(mapping);
+  if (!guardMapping(block, bytes)) {
+    munmap(mapping, bytes);
+    return nullptr;
+  }
+  return block;
+}
+
 std::optional<std::int64_t> fileSize(const char* fileName) {
   struct stat status {};
   if (stat(fileName, &status) == -1) {
@@ -62,6 +132,10 @@ std::optional<std::span<const std::uint8_t>> loadStream(const char* fileName) {
   std::optional<std::int64_t> size = fileSize(fileName);
   if (!size) return std::nullopt;
   auto bytes = static_cast<std::size_t>(*size);
+  if (std::uint8_t* mapped = mapFile(fileName, bytes)) {
+    loadedBlock = mapped;
+    return std::span<const std::uint8_t>(mapped, bytes);
+  }
   std::uint8_t* block = allocateBlock(bytes);
   loadedBlock = block;
   if (block == nullptr) {
@@ -84,5 +158,7 @@ std::optional<std::span<const std::uint8_t>> loadStream(const char* fileName) {
   std::fclose(file);
   return std::span<const std::uint8_t>(block, bytes);
 }
+
+bool streamShrank() { return mappingShrank != 0; }
 
 }  // namespace wendrel::cli

@@ -1,6 +1,7 @@
 // wendrel: prints a readable account of a TNEF stream (winmail.dat), with an
 // optional hex dump, per-record headers and saving of attachments.
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "wendrel/cli.h"
@@ -26,6 +27,10 @@ int main(int argc, char** argv) {
   if (arguments.dumpHex) cli::writeHexDump(*stream);
   decodeStream(*stream);
   bool outputWritten = out::finishOutput();
+  if (cli::streamShrank()) {
+    std::fprintf(stderr, "Error reading stream from file %s: the file shrank while it was read\n", arguments.fileName);
+    return -1;
+  }
   // A file that could not be saved fails the run, after the rest is decoded.
   return outputWritten && failedSaves == 0 ? 0 : -1;
 }
