@@ -53,13 +53,15 @@ std::uint8_t* allocateBlock(std::size_t bytes) {
 // and the run then fails.
 const std::uint8_t* volatile mappedStart = nullptr;
 volatile std::size_t mappedLength = 0;
+volatile std::uintptr_t pageSize = 0;  // taken before: sysconf is not safe in a handler
 volatile std::sig_atomic_t mappingShrank = 0;
 
 void onBusError(int, siginfo_t* info, void*) {
   auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
   auto start = reinterpret_cast<std::uintptr_t>(mappedStart);
   std::size_t length = mappedLength;
-  auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  std::uintptr_t page = pageSize;
+  // mmap is a plain system call here, which a handler may make.
   if (start != 0 && address >= start && address - start < length) {
     std::uintptr_t first = address & ~(page - 1);
     std::uintptr_t end = (start + length + page - 1) & ~(page - 1);
@@ -76,6 +78,9 @@ void onBusError(int, siginfo_t* info, void*) {
 }
 
 bool guardMapping(const std::uint8_t* start, std::size_t length) {
+  long page = sysconf(_SC_PAGESIZE);
+  if (page <= 0) return false;
+  pageSize = static_cast<std::uintptr_t>(page);
   struct sigaction action {};
   action.sa_sigaction = onBusError;
   action.sa_flags = SA_SIGINFO;
