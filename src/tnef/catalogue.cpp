@@ -193,7 +193,6 @@ bool copyAsciiBlock([[maybe_unused]] const std::uint8_t* units, [[maybe_unused]]
 std::size_t writeUnicodeValue(ByteView value, char* text) {
   const std::uint8_t* units = value.data();
   std::size_t count = value.size() / 2;  // an odd last byte is no unit
-  auto unit = [&](std::size_t k) -> char32_t { return units[2 * k] | char32_t{units[2 * k + 1]} << 8; };
   char* p = text;
   char* const end = text + kMaxText;
   for (std::size_t i = 0; i < count;) {
@@ -204,21 +203,10 @@ std::size_t writeUnicodeValue(ByteView value, char* text) {
       i += 8;
       continue;
     }
-    // Any other block, and the last few units, one unit at a time.
-    for (std::size_t blockEnd = std::min(count, i + 8); i < blockEnd;) {
-      char32_t c = unit(i++);
-      if (c - 1 < 0x7F) {  // ASCII other than the zero unit
-        if (p == end) return kMaxText;
-        *p++ = static_cast<char>(c);
-        continue;
-      }
-      if (c == 0) return static_cast<std::size_t>(p - text);
-      if (utf16::isHighSurrogate(c) && i < count && utf16::isLowSurrogate(unit(i))) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (unit(i++) - 0xDC00);
-      } else if (utf8::isSurrogate(c)) {
-        c = utf8::kReplacementCharacter;
-      }
-      if (utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) return static_cast<std::size_t>(p - text);
+    // Any other block, and the last few units, one character at a time.
+    for (std::size_t blockEnd = std::min(count, i + 8), taken = 0; i < blockEnd; i += taken) {
+      char32_t c = utf16::decode(value, i, count, taken);
+      if (c == 0 || utf8::encodedLength(c) > static_cast<std::size_t>(end - p)) return static_cast<std::size_t>(p - text);
       p = utf8::encode(p, c);
     }
   }
