@@ -137,9 +137,10 @@ struct PictureType {
   std::string_view magic;
   std::size_t at;
   std::string_view extension;
+  bool afterRecordOne = false;  // the file starts with the 32-bit record type 1
 };
 
-// What a picture's first bytes say it is (an EMF also starts with record 1).
+// What a picture's first bytes say it is.
 constexpr std::array<PictureType, 7> kPictureTypes{{
     {"BM", 0, ".bmp"},
     {"\x89PNG\r\n\x1A\n", 0, ".png"},
@@ -147,12 +148,12 @@ constexpr std::array<PictureType, 7> kPictureTypes{{
     {"GIF87a", 0, ".gif"},
     {"GIF89a", 0, ".gif"},
     {"\xD7\xCD\xC6\x9A", 0, ".wmf"},
-    {" EMF", 40, ".emf"},
+    {" EMF", 40, ".emf", true},
 }};
 
 std::string_view pictureExtension(ByteView head) {
   for (const PictureType& type : kPictureTypes) {
-    if (type.extension == ".emf" && head.dword(0) != 1) continue;
+    if (type.afterRecordOne && head.dword(0) != 1) continue;
     ByteView field = head.sub(type.at, type.magic.size());
     if (field.size() == type.magic.size() && std::equal(type.magic.begin(), type.magic.end(), field.data(),
                                                         [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
