@@ -11,6 +11,8 @@ namespace wendrel::utf16 {
 
 constexpr bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+// The character a high and a low surrogate stand for together.
+constexpr char32_t combine(char32_t high, char32_t low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 
 // The character whose first code unit is unit i of text (of units units, at
 // most its size / 2; i below units), and how many units it takes; a surrogate
@@ -24,7 +26,7 @@ inline char32_t decode(ByteView text, std::size_t i, std::size_t units, std::siz
     char32_t next = p[2] | char32_t{p[3]} << 8;
     if (isLowSurrogate(next)) {
       taken = 2;
-      return 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+      return combine(unit, next);
     }
   }
   return utf8::isSurrogate(unit) ? utf8::kReplacementCharacter : unit;

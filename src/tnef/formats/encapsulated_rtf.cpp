@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/utf16.h"
 #include "wendrel/formats/utf8.h"
 
 namespace wendrel {
@@ -771,12 +772,12 @@ void RtfDeencapsulator::takeByte(std::uint8_t byte) {
 
 // Surrogates from \uN pair up; one that finds no partner is U+FFFD.
 void RtfDeencapsulator::putUtf16(std::uint32_t unit) {
-  if (unit >= 0xD800 && unit <= 0xDBFF) {
+  if (utf16::isHighSurrogate(unit)) {
     settleHighSurrogate();
     pendingHigh_ = static_cast<std::uint16_t>(unit);
-  } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+  } else if (utf16::isLowSurrogate(unit)) {
     if (pendingHigh_ == 0) return put(kReplacement);
-    char32_t c = 0x10000 + ((char32_t{pendingHigh_} - 0xD800) << 10) + (unit - 0xDC00);
+    char32_t c = utf16::combine(pendingHigh_, unit);
     pendingHigh_ = 0;
     put(c);
   } else {
