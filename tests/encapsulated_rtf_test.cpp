@@ -160,9 +160,15 @@ TEST(EncapsulatedRtf, HtmlKnownAnswers) {
            html("a\\htmlrtf {b\\htmlrtf0 c}d\\htmlrtf0 e{\\htmlrtf f}g"), "aceg"},
           {"htmltag groups", html("{\\*\\htmltag84 <p>}x{\\*\\htmltag64}{\\*\\htmltag92 </p>}"), "<p>x</p>"},
           {"nested htmltag groups", html("{\\*\\htmltag1 a{\\*\\htmltag2 b}{c}d}"), "abcd"},
-          {"htmltag text", html("{\\*\\htmltag241 a\\par \\tab \\{b\\}\\\\c\\htmlrtf d}"), "a\r\n\t{b}\\cd"},
-          {"htmltag groups are kept inside \\htmlrtf", html("\\htmlrtf {\\*\\htmltag84 <b>}x\\htmlrtf0 y"), "<b>y"},
-          {"an htmltag group's \\htmlrtf ends with it", html("{\\*\\htmltag4 \\htmlrtf <i>}x"), "<i>x"},
+          {"htmltag text", html("{\\*\\htmltag241 a\\par \\tab \\{b\\}\\\\c}"), "a\r\n\t{b}\\c"},
+          // While \\htmlrtf is on nothing is copied, encapsulated HTML included.
+          {"an htmltag group inside \\htmlrtf", html("\\htmlrtf{\\*\\htmltag84 <b>}x\\htmlrtf0 y"), "y"},
+          {"an htmltag group nested deeper inside \\htmlrtf",
+           html("a\\htmlrtf {{\\*\\htmltag84 <b>}{x{\\*\\htmltag1 <i>}}}\\htmlrtf0 b"), "ab"},
+          {"after \\htmlrtf0 in a nested group, until it closes",
+           html("\\htmlrtf {\\htmlrtf0 {\\*\\htmltag84 <p>}x}{\\*\\htmltag92 </p>}y\\htmlrtf0 z"), "<p>xz"},
+          {"an htmltag group's own \\htmlrtf ends with it", html("{\\*\\htmltag4 <i>\\htmlrtf x}{\\*\\htmltag4 </i>}"),
+           "<i></i>"},
           {"other \\* destinations are skipped",
            html("a{\\*\\mhtmltag84 <a>}{\\*\\foo x{y\\par}z}{\\* junk}{\\*\\htmltag84 {\\*\\bar q}r}b"), "arb"},
           {"destinations without text are skipped",
@@ -268,7 +274,7 @@ TEST(EncapsulatedRtf, DeepNesting) {
     // Past the tracked depth a group's end must still undo an htmltag destination and \htmlrtf.
     std::string deep = "b\\f1\\'e0{\\*\\htmltag1 c}\\htmlrtf x{\\*\\htmltag1 y}\\htmlrtf0 z{\\*\\foo d}w";
     std::string rtf = html("a" + open + deep + close + "\\'e0" + open + "{\\*\\foo x}{y}z" + close + "e");
-    EXPECT_EQ(deencapsulate(rtf), "ab\u0430cyzw\u00E0yze") << depth;
+    EXPECT_EQ(deencapsulate(rtf), "ab\u0430czw\u00E0yze") << depth;
   }
 }
 

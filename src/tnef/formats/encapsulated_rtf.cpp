@@ -611,8 +611,10 @@ void RtfDeencapsulator::text(const std::uint8_t* bytes, std::size_t count) {
 
 bool RtfDeencapsulator::emitting() const {
   if (skipDepth_ > 0) return false;
+  // While \htmlrtf is on nothing is copied, encapsulated HTML included; nested
+  // groups inherit the state and restore the outer one when they close.
   switch (state_.destination) {
-    case rtf::Destination::htmlTag: return true;  // encapsulated HTML whatever \htmlrtf says
+    case rtf::Destination::htmlTag:
     case rtf::Destination::text: return !state_.htmlrtf;
     default: return false;
   }
