@@ -57,6 +57,13 @@ TEST(Bodies, SavedUnderNumberedNames) {
        "MAPI Properties\n\tNumber of Properties: 2\n\tUnknown String: При\n\tSaving text body to tnef_0_4.txt\n"
        "\tUnknown String: 文\n\tSaving text body to tnef_1_4.txt\n",
        {{"tnef_0_4.txt", "При"}, {"tnef_1_4.txt", "文"}}},
+      {"8-bit text in no usable code page: UTF-8 stays, any other is windows-1252",
+       withCodePage(500, MapiListBuilder().string8(kText8, "caf\xE9 \x81").string8(kText8, "café ✓")
+                             .counted(kHtml8, {'<', 0xE9, 0}).bytes()),
+       "MAPI Properties\n\tNumber of Properties: 3\n\tUnknown String: café \u0081\n\tSaving text body to tnef_0_7.txt\n"
+       "\tUnknown String: café ✓\n\tSaving text body to tnef_1_a.txt\n"
+       "\tUnknown String: <é\n\tSaving HTML body to tnef_0_3.html\n",
+       {{"tnef_0_3.html", "<\xE9"}, {"tnef_0_7.txt", "café \u0081"}, {"tnef_1_a.txt", "café ✓"}}},
       {"bodies of each kind counted apart; long ones never cut",
        StreamBuilder().record(attBody, cString(std::string(300, 'b'))).record(attMAPIProps, MapiListBuilder()
            .counted(kHtmlBinary, textBytes(html)).string8(kText8, "t").counted(kHtmlBinary, textBytes(html)).bytes())

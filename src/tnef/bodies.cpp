@@ -11,6 +11,7 @@
 #include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/formats/utf16.h"
+#include "wendrel/formats/utf8.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -45,11 +46,13 @@ void printSaving(std::string_view line, std::string_view target) {
 // ---- Text bodies ----
 
 // A body's text and how it is written: bytes as they stand, 8-bit text
-// converted from a code page, or UTF-16LE as UTF-8.
+// converted to UTF-8 (from a code page, or windows-1252 when there is none
+// and it is not UTF-8 already), or UTF-16LE as UTF-8.
 struct BodyText {
   ByteView bytes;
   BodyEncoding encoding;
-  const codepage::CodePage* page;  // for 8-bit text; nullptr: written as it stands
+  const codepage::CodePage* page;  // for 8-bit text; nullptr: none usable
+  bool asStored = false;           // 8-bit text kept in its own bytes (HTML names its charset)
 };
 
 // 8-bit text ends at its first NUL.
@@ -59,17 +62,26 @@ ByteView untilNul(ByteView text) {
   return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
 }
 
+// 8-bit text with bytes above 0x7F, in a code page or, without one, not
+// UTF-8 already (it is then read as windows-1252).
+bool needsConverting(const BodyText& body) {
+  if (body.encoding != BodyEncoding::text8 || body.asStored || !codepage::hasHighBytes(body.bytes)) return false;
+  return body.page != nullptr ||
+         !utf8::isValid({reinterpret_cast<const char*>(body.bytes.data()), body.bytes.size()});
+}
+
 bool produceBodyText(const void* source, BlockSink write, void* context) {
   const BodyText& body = *static_cast<const BodyText*>(source);
   if (body.encoding == BodyEncoding::utf16) return utf16::toUtf8Blocks(body.bytes, write, context);
-  bool convert = body.encoding == BodyEncoding::text8 && body.page != nullptr && codepage::hasHighBytes(body.bytes);
-  if (convert) return codepage::convertTextBlocks(*body.page, body.bytes, write, context);
+  if (needsConverting(body)) {
+    return body.page != nullptr ? codepage::convertTextBlocks(*body.page, body.bytes, write, context)
+                                : codepage::convertWindows1252Blocks(body.bytes, write, context);
+  }
   return body.bytes.empty() || write(body.bytes, context);
 }
 
 FileContents bodyContents(const BodyText& body) {
-  bool asStored = body.encoding == BodyEncoding::binary || body.page == nullptr;
-  return {produceBodyText, &body, asStored ? body.bytes.size() : 0};
+  return {produceBodyText, &body, needsConverting(body) || body.encoding == BodyEncoding::utf16 ? 0 : body.bytes.size()};
 }
 
 BodyText bodyText(ByteView data, BodyEncoding encoding, const codepage::CodePage* page) {
@@ -171,7 +183,9 @@ void handleCompressedRtf(ByteView data) {
 
 void handleHtmlBodyProperty(ByteView data, BodyEncoding encoding) {
   // HTML says its own character set: 8-bit HTML is saved as it stands.
-  handleBody(htmlFileCounter, ".html", data.size(), bodyText(data, encoding, nullptr),
+  BodyText body = bodyText(data, encoding, nullptr);
+  body.asStored = true;
+  handleBody(htmlFileCounter, ".html", data.size(), body,
              "\tContains HTML body MAPI property\n", "\tSaving HTML body to ");
 }
 

@@ -13,6 +13,7 @@
 
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/utf16.h"
+#include "wendrel/formats/utf8.h"
 #include "wendrel/id_index.h"
 #include "wendrel/tnef.h"
 
@@ -162,9 +163,19 @@ std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize]) {
 std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, char (&text)[kScratchSize]) {
   std::string_view raw = copyStringValue(value, text);
   ByteView bytes(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
-  if (page == nullptr || !codepage::hasHighBytes(bytes)) return raw;
+  if (!codepage::hasHighBytes(bytes)) return raw;
+  if (page == nullptr) {
+    // Text that is UTF-8 already stays so (less a character the cut split);
+    // any other is read as windows-1252.
+    std::size_t whole = raw.size() == kMaxText ? utf8::withoutCutCharacter(raw) : raw.size();
+    if (utf8::isValid(raw.substr(0, whole))) {
+      text[whole] = '\0';
+      return {text, whole};
+    }
+  }
   char converted[kMaxText];
-  std::size_t length = codepage::convertText(*page, bytes, converted, kMaxText);
+  std::size_t length = page != nullptr ? codepage::convertText(*page, bytes, converted, kMaxText)
+                                       : codepage::convertWindows1252(bytes, converted, kMaxText);
   std::memcpy(text, converted, length);
   text[length] = '\0';
   return {text, length};

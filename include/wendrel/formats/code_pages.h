@@ -40,6 +40,24 @@ std::size_t convertText(const CodePage& page, ByteView text, char* out, std::siz
 // soon as write returns false.
 bool convertTextBlocks(const CodePage& page, ByteView text, BlockSink write, void* context);
 
+// ---- Text in no usable code page ----
+// When a stream names no code page, or one that cannot be used, its 8-bit text
+// is read as windows-1252 (the code page of most such mail), unless it is
+// already UTF-8. The five bytes windows-1252 leaves unassigned (0x81, 0x8D,
+// 0x8F, 0x90, 0x9D) are the C1 controls of the same value, as browsers read
+// unlabelled text, so nothing is lost and the result is always UTF-8.
+
+// The character a byte stands for in that reading.
+char32_t windows1252Character(std::uint8_t byte);
+
+// Converts text into out, stopping between characters when out has room for no
+// more (at most capacity bytes); returns the bytes written.
+std::size_t convertWindows1252(ByteView text, char* out, std::size_t capacity);
+
+// Converts the whole of text, handing the UTF-8 to write in blocks; false as
+// soon as write returns false.
+bool convertWindows1252Blocks(ByteView text, BlockSink write, void* context);
+
 // ---- One character at a time (documents that switch code pages) ----
 inline constexpr char32_t kLeadByte = 0xFFFFFFFF;
 

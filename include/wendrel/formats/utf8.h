@@ -36,6 +36,20 @@ constexpr std::size_t cutLength(std::string_view text, std::size_t limit) {
   return isContinuation(text[cut]) ? limit : cut;
 }
 
+// The length of text without the incomplete character a cut may have left at
+// its end: a lead byte in its last three bytes whose character runs past the
+// end. Anything else is left as it stands.
+constexpr std::size_t withoutCutCharacter(std::string_view text) {
+  for (std::size_t back = 1; back <= kLongestCharacter - 1 && back <= text.size(); ++back) {
+    auto byte = static_cast<std::uint8_t>(text[text.size() - back]);
+    if (!isContinuation(static_cast<char>(byte))) {
+      std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+      return length > back ? text.size() - back : text.size();
+    }
+  }
+  return text.size();
+}
+
 // True when text is well-formed UTF-8: shortest forms, no surrogates,
 // nothing above U+10FFFF.
 constexpr bool isValid(std::string_view text) {

@@ -214,6 +214,42 @@ bool convertTextBlocks(const CodePage& page, ByteView text, BlockSink write, voi
   return conversion.used() == 0 || write(ByteView(reinterpret_cast<std::uint8_t*>(block), conversion.used()), context);
 }
 
+namespace {
+
+// windows-1252's 0x80 to 0x9F; 0xA0 to 0xFF are the Latin-1 characters of the
+// same value. Its unassigned bytes keep their own value, as C1 controls.
+constexpr std::array<char16_t, 32> kWindows1252High{
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+char32_t windows1252Character(std::uint8_t byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+}
+
+std::size_t convertWindows1252(ByteView text, char* out, std::size_t capacity) {
+  char* p = out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = windows1252Character(text.data()[i]);
+    if (utf8::encodedLength(c) > capacity - static_cast<std::size_t>(p - out)) break;
+    p = utf8::encode(p, c);
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+bool convertWindows1252Blocks(ByteView text, BlockSink write, void* context) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  char block[kBlock];
+  // Each byte gives at most three bytes of UTF-8.
+  for (std::size_t at = 0; at < text.size(); at += kBlock / 3) {
+    std::size_t length = convertWindows1252(text.sub(at, kBlock / 3), block, kBlock);
+    if (!write(ByteView(reinterpret_cast<const std::uint8_t*>(block), length), context)) return false;
+  }
+  return true;
+}
+
 char32_t decodeByte(const CodePage& page, std::uint8_t byte) { return byte < 0x80 ? byte : page.upper[byte - 0x80]; }
 
 std::optional<char32_t> decodePair(const CodePage& page, std::uint8_t lead, std::uint8_t trail) {
