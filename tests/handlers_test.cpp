@@ -384,6 +384,88 @@ TEST_F(Saving, NamesNeverLeaveTheWorkingDirectory) {
   }
 }
 
+// A save never writes over the file being decoded, under whatever name it is
+// reached: that name counts as taken, and the rest of the stream is decoded.
+TEST(SavesSpareTheInput, ItsNamesAreTakenAndTheWalkGoesOn) {
+  struct Case {
+    std::string inputName;
+    std::string title;      // of both attachments; empty: two damaged RTF bodies instead
+    std::string link;       // a hard ("=name") or symbolic ("@name") link made to the input first
+    std::vector<std::string> written;
+  } cases[] = {
+      {"in.tnef", "in.tnef", "", {"in-1.tnef", "in-2.tnef"}},
+      {"in.tnef", "./in.tnef", "", {"in-1.tnef", "in-2.tnef"}},
+      {"in.tnef", "C:\\mail\\in.tnef", "", {"in-1.tnef", "in-2.tnef"}},
+      {"in.tnef", "hard.dat", "=hard.dat", {"hard-1.dat", "hard-2.dat"}},
+      {"in.tnef", "soft.dat", "@soft.dat", {"soft-1.dat", "soft-2.dat"}},
+      {"tnef_0_5.rtf", "", "", {"tnef_0_5-1.rtf", "tnef_1_5.rtf"}},
+      {"tnef_1_5.rtf", "", "", {"tnef_0_5.rtf", "tnef_1_5-1.rtf"}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    StreamBuilder stream;
+    for (int i = 1; i <= 2; ++i) {
+      if (c.title.empty()) {
+        stream.record(kMapiProps, MapiListBuilder().counted(0x10090102, kRtfBody).bytes());
+      } else {
+        stream.record(kTitle, cString(c.title), 2).record(kData, textBytes(dataText(i)), 2);
+      }
+    }
+    stream.record(0x00018004, cString("after"));
+    writeFile(dir / c.inputName, stream.bytes());
+    if (!c.link.empty()) {
+      c.link[0] == '=' ? std::filesystem::create_hard_link(dir / c.inputName, dir / c.link.substr(1))
+                       : std::filesystem::create_symlink(c.inputName, dir / c.link.substr(1));
+    }
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runWendrel({"-s", c.inputName}, options);
+    EXPECT_EQ(readFile(dir / c.inputName), std::string(stream.bytes().begin(), stream.bytes().end())) << c.title;
+    EXPECT_TRUE(result.out.ends_with("Subject: after\n")) << result.out;
+    EXPECT_EQ(result.status, 0) << c.title << result.err;
+    for (std::size_t i = 0; i < c.written.size(); ++i) {
+      EXPECT_NE(result.out.find(" " + c.written[i] + "\n"), std::string::npos) << result.out;
+      EXPECT_EQ(readFile(dir / c.written[i]), c.title.empty() ? std::string(kRtfBody.begin(), kRtfBody.end())
+                                                              : dataText(static_cast<int>(i) + 1));
+    }
+  }
+}
+
+// Saved names hold no control characters, and 8-bit names in no usable code
+// page are read as windows-1252 unless they are UTF-8: every name is UTF-8.
+TEST_F(Saving, NamesAreUtf8WithoutControlCharacters) {
+  auto repeat = [](std::string_view text, int count) {
+    std::string result;
+    for (int i = 0; i < count; ++i) result += text;
+    return result;
+  };
+  struct Case {
+    std::uint32_t codePage;  // 0: no code page record
+    std::string title, shown, written;
+  } cases[] = {
+      {0, "caf\xE9 \x81\x80.txt", "café \u0081€.txt", "café _€.txt"},
+      {0, "café ✓.txt", "café ✓.txt", "café ✓.txt"},
+      {0, "a\x1B[31mb\x07\x7F.txt", "a\x1B[31mb\x07\x7F.txt", "a_[31mb__.txt"},
+      {0, "x\x9F>\".\x07\x01\x06", "xŸ>\".\x07\x01\x06", "xŸ>\".___"},
+      {0, "tab\there\r\n", "tab\there\r\n", "tab_here__"},
+      {1252, "\x81\x8D\x9F.dat", "\uFFFD\uFFFDŸ.dat", "\uFFFD\uFFFDŸ.dat"},
+      {500, "caf\xE9.txt", "café.txt", "café.txt"},  // EBCDIC cannot be used: windows-1252
+      {0, std::string(200, '\xE9'), repeat("é", 127), repeat("é", 127)},
+      {0, std::string(254, 'a') + "\x85", std::string(254, 'a'), std::string(254, 'a')},
+  };
+  for (const Case& c : cases) {
+    clearWorkingDirectory();
+    StreamBuilder stream;
+    if (c.codePage != 0) stream.record(0x00069007, dwordBytes(c.codePage));
+    stream.record(kTitle, cString(c.title)).record(kData, textBytes("payload"));
+    RunResult result = run(stream.bytes(), {"-s"});
+    EXPECT_EQ(result.out, kGoodHeader + ("Attachment Title: " + c.shown + "\nAttachment saved to file " + c.written + "\n"))
+        << c.title;
+    std::vector<std::pair<std::string, std::string>> expected{{c.written, "payload"}};
+    EXPECT_EQ(saved(), expected) << c.title;
+  }
+}
+
 TEST_F(Saving, LargeAttachmentsAreWrittenExactly) {
   // Large data has its space reserved first; the file must still hold exactly
   // the data, also when it replaces a larger file of the same name.

@@ -219,10 +219,15 @@ void handleAttachmentProperties(ByteView value);
 std::string_view confinedFileName(std::string_view name);
 // False for names no file can have: empty, ".", "..", longer than 255 bytes.
 bool isPlainFileName(std::string_view name);
-// The file a save under name would create now: the confined name, or when
-// this run has already created that, the first of <stem>-1<ext>, <stem>-2<ext>,
-// ... that it has not. The view is valid until the next call.
+// The file a save under name would create now: the confined name with each
+// control character (U+0000-U+001F, U+007F-U+009F) made '_', or when that is
+// taken (this run has already created it, or it is the file being decoded),
+// the first of <stem>-1<ext>, <stem>-2<ext>, ... that is not. The view is
+// NUL-terminated and valid until the next call.
 std::string_view fileNameToCreate(std::string_view name);
+// The file being decoded (its device and inode): no save writes over it, under
+// its own name or through a hard or symbolic link.
+void protectFromSaves(std::uint64_t device, std::uint64_t inode);
 void rememberCreatedFile(std::string_view name);
 // How many times this run has created a file (each a different one).
 std::size_t createdFileCount();

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "wendrel/cli.h"
+#include "wendrel/tnef.h"
 
 namespace wendrel::cli {
 
@@ -122,6 +123,7 @@ std::optional<std::int64_t> fileSize(const char* fileName) {
     std::perror("stat");
     return std::nullopt;
   }
+  protectFromSaves(static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino));
   std::int64_t size = status.st_size;
   if (size >= kMaxStreamSize) {
     std::fprintf(stderr, "File %s is too large to load: %lld bytes\n", fileName,

@@ -2,6 +2,7 @@
 // name a save takes when this run already created the one it asks for.
 
 #include <sys/auxv.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -159,6 +160,45 @@ std::size_t filesCreated = 0;
 
 bool wasCreated(std::string_view name) { return findEntry(created, fingerprintOf(name)) != kNone; }
 
+// The file being decoded, which no save may replace.
+struct ProtectedFile {
+  bool set = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+ProtectedFile input;
+
+// True when the NUL-terminated name is the file being decoded, under that name
+// or another (a hard link, a symbolic link).
+bool isInputFile(const char* name) {
+  struct stat status {};
+  return input.set && stat(name, &status) == 0 && static_cast<std::uint64_t>(status.st_dev) == input.device &&
+         static_cast<std::uint64_t>(status.st_ino) == input.inode;
+}
+
+// A name this run may not create: one it created already, or the input.
+bool isTaken(std::string_view name) { return wasCreated(name) || isInputFile(name.data()); }
+
+// Control characters (U+0000-U+001F, U+007F-U+009F) would carry terminal
+// escapes into every listing of the directory; each becomes '_'. Writes the
+// NUL-terminated result to out and returns its length (never longer).
+std::size_t withoutControls(std::string_view name, char (&out)[kScratchSize]) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    auto byte = static_cast<std::uint8_t>(name[i]);
+    bool c1 = byte == 0xC2 && i + 1 < name.size() && static_cast<std::uint8_t>(name[i + 1]) >= 0x80 &&
+              static_cast<std::uint8_t>(name[i + 1]) <= 0x9F;
+    if (byte < 0x20 || byte == 0x7F || c1) {
+      out[length++] = '_';
+      i += c1 ? 1 : 0;
+    } else {
+      out[length++] = name[i];
+    }
+  }
+  out[length] = '\0';
+  return length;
+}
+
 // ---- Candidates ----
 
 // "<stem>-<n><ext>" in buffer, where ext runs from the name's last '.' unless
@@ -214,18 +254,21 @@ bool isPlainFileName(std::string_view name) {
 
 std::string_view fileNameToCreate(std::string_view name) {
   static char chosen[kScratchSize];
-  std::string_view target = confinedFileName(name);
-  target = {target.data(), std::min(target.size(), kMaxText)};
-  *std::copy(target.begin(), target.end(), chosen) = '\0';
-  if (!isPlainFileName(target) || !wasCreated(target)) return {chosen, target.size()};
+  std::string_view confined = confinedFileName(name);
+  char clean[kScratchSize];
+  std::string_view target(clean, withoutControls(confined.substr(0, kMaxText), clean));
+  std::memcpy(chosen, clean, target.size() + 1);
+  if (!isPlainFileName(target) || !isTaken(target)) return {chosen, target.size()};
   char key[kScratchSize];
   std::uint32_t counter = enterKey(counters, fingerprintOf(counterKey(target, key)), true);
   std::uint32_t n = counter != kNone ? counters.numbers[counter] : 1;
-  while (wasCreated(suffixedName(target, n, chosen))) ++n;
+  while (isTaken(suffixedName(target, n, chosen))) ++n;
   // Not past n: if this save fails to create it, the name is still free.
   if (counter != kNone) counters.numbers[counter] = n;
   return suffixedName(target, n, chosen);
 }
+
+void protectFromSaves(std::uint64_t device, std::uint64_t inode) { input = {true, device, inode}; }
 
 void rememberCreatedFile(std::string_view name) {
   ++filesCreated;
