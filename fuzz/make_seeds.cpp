@@ -235,7 +235,21 @@ std::vector<std::pair<std::string, std::string>> encapsulatedRtf() {
                "\\lquote\\emdash\\~\\tab\\par{\\*\\htmltag58 </p>}{\\*\\htmltag27 </html>}}"},
       {"text", "{\\rtf1\\ansi\\fromtext \\pard Line one\\par\r\nLine \\u8364? two\\line {\\pict\\wmetafile8 0102}\\}\\\\}"},
       {"late", "{\\rtf1{\\a}{\\b}{\\c}{\\d}{\\e}\\fromhtml1 x}"},
+      {"htmlrtf", "{\\rtf1\\ansi\\fromhtml1 {\\fonttbl{\\f1\\fcharset204 C;}}\\htmlrtf{\\*\\htmltag84 <b>}"
+                  "{{\\*\\htmltag1 <i>}}\\f1{\\htmlrtf0 {\\*\\htmltag84 <p>}\\'e0}\\htmlrtf0 x}"},
   };
+}
+
+// Names in no code page (windows-1252 unless UTF-8), in EBCDIC, and with
+// control characters, each saved.
+Bytes uncodedNames() {
+  StreamBuilder stream;
+  for (std::string_view title : {"caf\xE9 \x81\x80.txt", "caf\xC3\xA9.txt", "a\x1B[31mb\x07\x7F.txt", "x\x9F>\".\x07"}) {
+    stream.record(attAttachTitle, cString(title), 2).record(attAttachData, textBytes("x"), 2);
+  }
+  stream.record(attOemCodepage, dwordBytes(500)).record(attAttachTitle, cString("\xC1\xC2.txt"), 2)
+      .record(attAttachData, textBytes("y"), 2).record(attMAPIProps, MapiListBuilder().string8(0x1000001E, "\xE9t\xE9").bytes());
+  return stream.bytes();
 }
 
 Bytes shortValues() {
@@ -289,6 +303,7 @@ int main(int argc, char** argv) {
   }
   write(dir / "rtf-bodies.tnef", StreamBuilder().record(attMAPIProps, bodies.bytes()).bytes());
   write(dir / "short-values.tnef", shortValues());
+  write(dir / "uncoded-names.tnef", uncodedNames());
   write(dir / "code-pages.tnef", codePages());
   write(dir / "bodies.tnef", htmlAndTextBodies());
   write(dir / "attached-messages.tnef", attachedMessages());
