@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "stream_builder.h"
+#include "time_zone_builder.h"
 
 namespace wendrel::timezone {
 
@@ -23,8 +24,6 @@ void PrintTo(Damage damage, std::ostream* os) { *os << damageName(damage); }
 
 namespace {
 
-using test::appendDword;
-using test::appendWord;
 using test::Bytes;
 
 // ---- Times ----
@@ -47,12 +46,11 @@ std::string show(std::int64_t seconds) {
 // ---- Rules and blobs ----
 
 SystemTime relative(std::uint16_t month, std::uint16_t weekday, std::uint16_t week, std::uint16_t hour) {
-  return {0, month, weekday, week, hour, 0, 0, 0};
+  return test::relativeDate(month, weekday, week, hour);
 }
 
 SystemTime absolute(std::uint16_t year, std::uint16_t month, std::uint16_t day, std::uint16_t hour) {
-  return {year, month, static_cast<std::uint16_t>(civil::weekday(civil::daysFromCivil(year, month, day))), day, hour,
-          0, 0, 0};
+  return test::absoluteDate(year, month, day, hour);
 }
 
 constexpr SystemTime kNoDate{0, 0, 0, 0, 0, 0, 0, 0};
@@ -70,65 +68,9 @@ Rule absoluteSeason(std::uint16_t year) {
   return {year, 0, -120, 0, -60, absolute(2014, 9, 25, 23), absolute(2014, 5, 15, 0)};
 }
 
-void appendSystemTime(Bytes& bytes, const SystemTime& t) {
-  for (std::uint16_t field : {t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds}) {
-    appendWord(bytes, field);
-  }
-}
-
-void appendBiases(Bytes& bytes, const Rule& rule) {
-  appendDword(bytes, static_cast<std::uint32_t>(rule.bias));
-  appendDword(bytes, static_cast<std::uint32_t>(rule.standardBias));
-  appendDword(bytes, static_cast<std::uint32_t>(rule.daylightBias));
-}
-
-Bytes timeZoneStruct(const Rule& rule) {
-  Bytes bytes;
-  appendBiases(bytes, rule);
-  appendWord(bytes, rule.standardDate.year);
-  appendSystemTime(bytes, rule.standardDate);
-  appendWord(bytes, rule.daylightDate.year);
-  appendSystemTime(bytes, rule.daylightDate);
-  return bytes;
-}
-
-// What a test may change in a TZDEFINITION; the defaults are what Outlook writes.
-struct Layout {
-  std::uint8_t major = 0x02, minor = 0x01;
-  std::optional<std::uint16_t> cbHeader;
-  std::uint16_t reserved = 0x0002;
-  std::optional<std::uint16_t> cchKeyName, cRules;
-  Bytes headerExtra;  // after cRules, counted in cbHeader
-  std::uint8_t ruleMajor = 0x02, ruleMinor = 0x01;
-  std::optional<std::uint16_t> cbRule;
-  Bytes ruleExtra;  // after each rule, counted in cbRule
-};
-
-void appendRule(Bytes& bytes, const Rule& rule, const Layout& layout) {
-  bytes.push_back(layout.ruleMajor);
-  bytes.push_back(layout.ruleMinor);
-  appendWord(bytes, layout.cbRule.value_or(static_cast<std::uint16_t>(0x3E + layout.ruleExtra.size())));
-  appendWord(bytes, rule.flags);
-  appendWord(bytes, rule.year);
-  for (int i = 0; i < 14; ++i) bytes.push_back(0);
-  appendBiases(bytes, rule);
-  appendSystemTime(bytes, rule.standardDate);
-  appendSystemTime(bytes, rule.daylightDate);
-  test::appendBytes(bytes, layout.ruleExtra);
-}
-
-Bytes timeZoneDefinition(std::u16string_view keyName, const std::vector<Rule>& rules, const Layout& layout = {}) {
-  Bytes bytes{layout.major, layout.minor};
-  auto counted = static_cast<std::uint16_t>(6 + 2 * keyName.size() + layout.headerExtra.size());
-  appendWord(bytes, layout.cbHeader.value_or(counted));
-  appendWord(bytes, layout.reserved);
-  appendWord(bytes, layout.cchKeyName.value_or(static_cast<std::uint16_t>(keyName.size())));
-  for (char16_t unit : keyName) appendWord(bytes, unit);
-  appendWord(bytes, layout.cRules.value_or(static_cast<std::uint16_t>(rules.size())));
-  test::appendBytes(bytes, layout.headerExtra);
-  for (const Rule& rule : rules) appendRule(bytes, rule, layout);
-  return bytes;
-}
+using Layout = test::TimeZoneLayout;
+using test::timeZoneDefinition;
+using test::timeZoneStruct;
 
 ByteView view(const Bytes& bytes) { return ByteView(bytes.data(), bytes.size()); }
 
