@@ -4,7 +4,10 @@
 // made right, so that mutations reach the token check and the expansion
 // rather than stopping at the CRC; what the check passes must expand to
 // exactly RAWSIZE bytes. And each is taken as a compound file: a CONTENTS
-// stream that the check passes must read to exactly its size.
+// stream that the check passes must read to exactly its size. And as both
+// kinds of time zone blob: a sound one must convert a local time it gave
+// back to an instant that gives that local time again, and describe no more
+// observances than its rules allow.
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include "wendrel/cli.h"
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/formats/time_zones.h"
 
 namespace {
 
@@ -61,6 +65,38 @@ void readAsCompoundFile(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+void convertWithZone(const wendrel::timezone::Zone& zone) {
+  namespace tz = wendrel::timezone;
+  constexpr std::int64_t kDay = wendrel::civil::kSecondsPerDay;
+  auto midYear = [](std::int64_t year) { return wendrel::civil::daysFromCivil(year, 7, 1) * kDay; };
+  // The first year of FILETIME, a recent one, the last of SYSTEMTIME, and near the ends of the range.
+  for (std::int64_t utc : {midYear(1601), midYear(2024), midYear(30827), tz::kEarliestTime + 3 * kDay,
+                           tz::kLatestTime - 3 * kDay}) {
+    std::int64_t local = tz::utcToLocal(zone, utc);
+    if (local - utc > kDay || utc - local > kDay || tz::utcToLocal(zone, tz::localToUtc(zone, local)) != local) {
+      std::fprintf(stderr, "time zone: %lld UTC gave %lld local, which does not convert back\n",
+                   static_cast<long long>(utc), static_cast<long long>(local));
+      std::abort();
+    }
+  }
+  static tz::Observance observances[tz::kMostObservancesPerRule * tz::kMostRules];
+  std::size_t count = tz::observanceCount(zone, 2000);
+  if (count > tz::kMostObservancesPerRule * zone.ruleCount() || tz::describeObservances(zone, 2000, observances) != count) {
+    std::fprintf(stderr, "time zone: %zu observances for %zu rules\n", count, zone.ruleCount());
+    std::abort();
+  }
+}
+
+void readAsTimeZones(const std::uint8_t* data, std::size_t size) {
+  wendrel::timezone::Zone zone;
+  if (wendrel::timezone::readTimeZoneStruct(wendrel::ByteView(data, size), zone) == wendrel::timezone::Damage::none) {
+    convertWithZone(zone);
+  }
+  if (wendrel::timezone::readTimeZoneDefinition(wendrel::ByteView(data, size), zone) == wendrel::timezone::Damage::none) {
+    convertWithZone(zone);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -76,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wendrel::fuzz::decodeOne(data, size);
   expandAsRtfBody(data, size);
   readAsCompoundFile(data, size);
+  readAsTimeZones(data, size);
   return 0;
 }

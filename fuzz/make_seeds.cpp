@@ -1,9 +1,9 @@
 // Writes the fuzzers' seed corpus: small streams that reach every attribute
 // handler, every MAPI layout (named, Unicode and multi-valued ones included),
-// compressed-RTF bodies, attachment naming and saving, and the ways a stream
-// can end early or lie about its lengths. Files and directories
-// named after the output directory are copied in as well (for a directory,
-// every *.tnef inside it; missing ones are skipped).
+// compressed-RTF bodies, attachment naming and saving, the ways a stream can
+// end early or lie about its lengths, and time zone blobs. Files and
+// directories named after the output directory are copied in as well (for a
+// directory, every *.tnef inside it; missing ones are skipped).
 //
 //   make_seeds <output-directory> [stream-file-or-directory...]
 
@@ -15,6 +15,7 @@
 #include "compound_file_builder.h"
 #include "rtf_builder.h"
 #include "stream_builder.h"
+#include "time_zone_builder.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;
@@ -240,6 +241,28 @@ std::vector<std::pair<std::string, std::string>> encapsulatedRtf() {
   };
 }
 
+// Time zone blobs of both kinds: northern, southern, without daylight saving,
+// with absolute dates, and a definition of a later minor version.
+std::vector<std::pair<std::string, Bytes>> timeZones() {
+  Rule eastern{2007, timezone::kRuleEffective, 300, 0, -60, relativeDate(11, 0, 1, 2), relativeDate(3, 0, 2, 2)};
+  Rule easternBefore{2006, 0, 300, 0, -60, relativeDate(10, 0, 5, 2), relativeDate(4, 0, 1, 2)};
+  Rule australia{0, 0, -600, 0, -60, relativeDate(4, 0, 1, 3), relativeDate(10, 0, 1, 2)};
+  Rule season{2014, 0, -120, 0, -60, absoluteDate(2014, 9, 25, 23), absoluteDate(2014, 5, 15, 0)};
+  Rule fixed{2015, 0, -120, 0, 0, {}, {}};
+  TimeZoneLayout later;
+  later.minor = 2;
+  later.headerExtra = {1, 2};
+  later.ruleMinor = 2;
+  later.ruleExtra = {3, 4};
+  return {
+      {"struct-australia", timeZoneStruct(australia)},
+      {"struct-india", timeZoneStruct({0, 0, -330, 0, 0, {}, {}})},
+      {"definition-eastern", timeZoneDefinition(u"Eastern Standard Time", {easternBefore, eastern})},
+      {"definition-egypt", timeZoneDefinition(u"Egypt Standard Time", {season, fixed})},
+      {"definition-later-minor", timeZoneDefinition(u"Eastern Standard Time", {easternBefore, eastern}, later)},
+  };
+}
+
 // Names in no code page (windows-1252 unless UTF-8), in EBCDIC, and with
 // control characters, each saved.
 Bytes uncodedNames() {
@@ -317,6 +340,7 @@ int main(int argc, char** argv) {
   for (const auto& [name, file] : compoundFiles()) {
     if (file.size() <= 65536) write(dir / ("compound-" + name + ".bin"), file);
   }
+  for (const auto& [name, blob] : timeZones()) write(dir / ("tz-" + name + ".bin"), blob);
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
   write(dir / "header-only.tnef", StreamBuilder().bytes());
   write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
