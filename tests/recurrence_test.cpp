@@ -1,6 +1,6 @@
 // Recurrence patterns: the worked examples of MS-OXOCAL 4.1.1, patterns and
-// exceptions built field by field, each kind of damage, and every prefix and
-// single-byte change of sound values.
+// exceptions built field by field, the rule of each kind of series, each kind
+// of damage, and every prefix and single-byte change of sound values.
 
 #include "wendrel/formats/recurrence.h"
 
@@ -18,6 +18,13 @@ namespace wendrel::recurrence {
 
 void PrintTo(Damage damage, std::ostream* os) { *os << damageName(damage); }
 
+void PrintTo(const Rule& rule, std::ostream* os) {
+  *os << "{frequency " << int(rule.frequency) << ", interval " << rule.interval << ", weekDays " << int(rule.weekDays)
+      << ", setPosition " << int(rule.setPosition) << ", monthDay " << int(rule.monthDay) << ", month "
+      << int(rule.month) << ", weekStart " << int(rule.weekStart) << ", end " << int(rule.end) << ", count "
+      << rule.count << ", endDate " << rule.endDate << "}";
+}
+
 namespace {
 
 using test::appendDword;
@@ -27,9 +34,10 @@ using test::Bytes;
 constexpr std::uint32_t kDay = 1440;
 constexpr std::uint32_t kWeek = 7 * kDay;
 constexpr std::uint16_t kDaily = 0x200A, kWeekly = 0x200B, kMonthly = 0x200C, kYearly = 0x200D;
-constexpr std::uint16_t kDayPattern = 0, kWeekPattern = 1, kMonthPattern = 2, kMonthNthPattern = 3;
-constexpr std::uint32_t kEndNever = 0x2023;
-constexpr std::uint8_t kMonday = 0x02, kTuesday = 0x04, kThursday = 0x10;
+constexpr std::uint16_t kDayPattern = 0, kWeekPattern = 1, kMonthPattern = 2, kMonthNthPattern = 3,
+                        kMonthEndPattern = 4, kHijriMonthPattern = 0xA;
+constexpr std::uint32_t kEndDate = 0x2021, kEndCount = 0x2022, kEndNever = 0x2023;
+constexpr std::uint8_t kSunday = 0x01, kMonday = 0x02, kTuesday = 0x04, kThursday = 0x10, kFriday = 0x20;
 constexpr std::uint8_t kWeekDays = 0x3E;
 
 ByteView view(const Bytes& bytes) { return ByteView(bytes.data(), bytes.size()); }
@@ -45,6 +53,8 @@ Bytes hexBytes(std::string_view hex) {
 std::uint32_t minutesOn(std::int64_t year, unsigned month, unsigned day, unsigned minute = 0) {
   return static_cast<std::uint32_t>(civil::daysFromCivil(year, month, day) * kDay + minute);
 }
+
+std::int64_t dayOn(std::int64_t year, unsigned month, unsigned day) { return civil::daysFromCivil(year, month, day); }
 
 // UTF-16LE code units of ASCII text, without a terminator.
 Bytes wide(std::string_view ascii) {
@@ -241,6 +251,24 @@ PatternFields monthly(std::uint16_t type, std::vector<std::uint32_t> specific, s
   return p;
 }
 
+PatternFields endingOn(PatternFields p, std::uint32_t endDate) {
+  p.endType = kEndDate;
+  p.endDate = endDate;
+  return p;
+}
+
+PatternFields endingAfter(PatternFields p, std::uint32_t count) {
+  p.endType = kEndCount;
+  p.occurrenceCount = count;
+  return p;
+}
+
+template <typename Change>
+PatternFields changed(PatternFields p, Change change) {
+  change(p);
+  return p;
+}
+
 // ---- The worked examples of MS-OXOCAL 4.1.1 ----
 
 // 4.1.1.3: every 3 days from 2011-04-07 to 2011-05-04, 8:00-8:30, two deleted.
@@ -282,6 +310,8 @@ TEST(Recurrence, DailyExampleDecodes) {
   EXPECT_EQ(p.endDate, minutesOn(2011, 5, 4));
   EXPECT_EQ(a.startTimeOffset, 480u);
   EXPECT_EQ(a.endTimeOffset, 510u);
+  EXPECT_EQ(ruleOf(p), (Rule{.frequency = Frequency::daily, .interval = 3, .end = Rule::End::date,
+                             .endDate = dayOn(2011, 5, 4)}));
 }
 
 TEST(Recurrence, WeeklyExampleDecodes) {
@@ -289,6 +319,8 @@ TEST(Recurrence, WeeklyExampleDecodes) {
   ASSERT_EQ(a.damage, Damage::none);
   EXPECT_EQ(a.pattern.firstDateTime, weeklyFirst(a.pattern.startDate, 1, 0));
   EXPECT_EQ(a.exceptionCount, 0);
+  EXPECT_EQ(ruleOf(a.pattern), (Rule{.frequency = Frequency::weekly, .weekDays = kMonday | kThursday | kFriday,
+                                     .end = Rule::End::count, .count = 12}));
 }
 
 TEST(Recurrence, WeeklyExceptionExampleDecodes) {
@@ -313,11 +345,12 @@ TEST(Recurrence, WeeklyExceptionExampleDecodes) {
   EXPECT_FALSE(cursor.next(e));
 }
 
-TEST(Recurrence, HebrewExampleDecodes) {
+TEST(Recurrence, HebrewExampleDecodesWithoutARule) {
   AppointmentRecurrencePattern a = decodeAppointmentRecurrence(view(kHebrewExample));
   ASSERT_EQ(a.damage, Damage::none);
   EXPECT_EQ(a.pattern.calendarType, 8);  // CAL_HEBREW
   EXPECT_EQ(a.pattern.dayOfMonth, 3u);
+  EXPECT_EQ(ruleOf(a.pattern), std::nullopt);
   ExceptionCursor cursor = a.exceptions();
   Exception e;
   ASSERT_TRUE(cursor.next(e));
@@ -327,6 +360,117 @@ TEST(Recurrence, HebrewExampleDecodes) {
   EXPECT_TRUE(e.subject.empty());
   EXPECT_TRUE(e.wideSubject.empty());
   EXPECT_FALSE(cursor.next(e));
+}
+
+// ---- The rule of each kind of series ----
+
+struct RuleCase {
+  std::string name;
+  PatternFields pattern;
+  std::optional<Rule> rule;
+};
+
+void expectRules(const std::vector<RuleCase>& cases) {
+  for (const RuleCase& c : cases) {
+    Bytes bytes = patternBytes(c.pattern);
+    RecurrencePattern p = decodeRecurrencePattern(view(bytes));
+    ASSERT_EQ(p.damage, Damage::none) << c.name;
+    EXPECT_EQ(p.size, bytes.size()) << c.name;
+    EXPECT_EQ(ruleOf(p), c.rule) << c.name;
+  }
+}
+
+TEST(Recurrence, RuleOfEachKindOfSeries) {
+  using F = Frequency;
+  expectRules({
+      {"every day", dailyEvery(kDay), Rule{.frequency = F::daily}},
+      {"every 5 days", dailyEvery(5 * kDay), Rule{.frequency = F::daily, .interval = 5}},
+      {"every weekday", weeklyOn(kWeekDays, 1, 0, kDaily), Rule{.frequency = F::weekly, .weekDays = kWeekDays}},
+      {"Monday and Tuesday every other week from Monday",
+       weeklyOn(kMonday | kTuesday, 2, 1),
+       Rule{.frequency = F::weekly, .interval = 2, .weekDays = kMonday | kTuesday, .weekStart = 1}},
+      {"the 15th of every 3 months", monthly(kMonthPattern, {15}, 3, minutesOn(2024, 3, 15)),
+       Rule{.frequency = F::monthly, .interval = 3, .monthDay = 15}},
+      {"the 30th", monthly(kMonthPattern, {30}, 1, minutesOn(2024, 1, 30)),
+       Rule{.frequency = F::monthly, .monthDay = 30}},
+      {"the 31st is the last day", monthly(kMonthPattern, {31}, 1, minutesOn(2024, 1, 31)),
+       Rule{.frequency = F::monthly, .monthDay = -1}},
+      {"month end", monthly(kMonthEndPattern, {31}, 2, minutesOn(2024, 2, 29)),
+       Rule{.frequency = F::monthly, .interval = 2, .monthDay = -1}},
+      {"second Tuesday", monthly(kMonthNthPattern, {kTuesday, 2}, 1, minutesOn(2024, 3, 12)),
+       Rule{.frequency = F::monthly, .weekDays = kTuesday, .setPosition = 2}},
+      {"last weekday", monthly(kMonthNthPattern, {kWeekDays, 5}, 1, minutesOn(2024, 3, 29)),
+       Rule{.frequency = F::monthly, .weekDays = kWeekDays, .setPosition = -1}},
+      {"every 18 months", monthly(kMonthPattern, {1}, 18, minutesOn(2024, 3, 1)),
+       Rule{.frequency = F::monthly, .interval = 18, .monthDay = 1}},
+      {"yearly on March 15", monthly(kMonthPattern, {15}, 12, minutesOn(2024, 3, 15), kYearly),
+       Rule{.frequency = F::yearly, .monthDay = 15, .month = 3}},
+      {"yearly on the last day of February", monthly(kMonthEndPattern, {31}, 12, minutesOn(2024, 2, 29), kYearly),
+       Rule{.frequency = F::yearly, .monthDay = -1, .month = 2}},
+      {"third Sunday of June", monthly(kMonthNthPattern, {kSunday, 3}, 12, minutesOn(2024, 6, 16), kYearly),
+       Rule{.frequency = F::yearly, .weekDays = kSunday, .setPosition = 3, .month = 6}},
+      {"last Friday of November every 2 years, kept as monthly",
+       monthly(kMonthNthPattern, {kFriday, 5}, 24, minutesOn(2024, 11, 29)),
+       Rule{.frequency = F::yearly, .interval = 2, .weekDays = kFriday, .setPosition = -1, .month = 11}},
+      {"December 25 every 12 months, kept as monthly", monthly(kMonthPattern, {25}, 12, minutesOn(2024, 12, 25)),
+       Rule{.frequency = F::yearly, .monthDay = 25, .month = 12}},
+      {"a Gregorian localized calendar", changed(monthly(kMonthPattern, {5}, 1, minutesOn(2024, 3, 5)),
+                                                 [](PatternFields& p) { p.calendarType = 0x000B; }),
+       Rule{.frequency = F::monthly, .monthDay = 5}},
+      {"days are days in the Hebrew calendar", changed(dailyEvery(2 * kDay),
+                                                       [](PatternFields& p) { p.calendarType = 8; }),
+       Rule{.frequency = F::daily, .interval = 2}},
+  });
+}
+
+TEST(Recurrence, RuleOfEachEnd) {
+  using F = Frequency;
+  using E = Rule::End;
+  PatternFields weekly = weeklyOn(kMonday | kFriday, 1);
+  expectRules({
+      {"never", weekly, Rule{.frequency = F::weekly, .weekDays = kMonday | kFriday}},
+      {"never, the other way", changed(weekly, [](PatternFields& p) { p.endType = 0xFFFFFFFF; }),
+       Rule{.frequency = F::weekly, .weekDays = kMonday | kFriday}},
+      {"after 7", endingAfter(weekly, 7),
+       Rule{.frequency = F::weekly, .weekDays = kMonday | kFriday, .end = E::count, .count = 7}},
+      {"on a date", endingOn(weekly, minutesOn(2024, 4, 26)),
+       Rule{.frequency = F::weekly, .weekDays = kMonday | kFriday, .end = E::date, .endDate = dayOn(2024, 4, 26)}},
+      {"on the first day", endingOn(weekly, minutesOn(2024, 3, 4)),
+       Rule{.frequency = F::weekly, .weekDays = kMonday | kFriday, .end = E::date, .endDate = dayOn(2024, 3, 4)}},
+  });
+}
+
+TEST(Recurrence, NoRuleForWhatICalendarCannotSay) {
+  PatternFields march15 = monthly(kMonthPattern, {15}, 1, minutesOn(2024, 3, 15));
+  auto inCalendar = [&](std::uint16_t calendar) {
+    return changed(march15, [=](PatternFields& p) { p.calendarType = calendar; });
+  };
+  expectRules({
+      {"Hijri month pattern", changed(march15, [](PatternFields& p) { p.patternType = kHijriMonthPattern; }),
+       std::nullopt},
+      {"CAL_HIJRI", inCalendar(6), std::nullopt},
+      {"CAL_HEBREW", inCalendar(8), std::nullopt},
+      {"CAL_JAPAN", inCalendar(3), std::nullopt},
+      {"CAL_UMALQURA", inCalendar(0x17), std::nullopt},
+      {"a day and a half", dailyEvery(kDay + kDay / 2), std::nullopt},
+      {"every 90 minutes", dailyEvery(90), std::nullopt},
+      {"a sliding task", changed(dailyEvery(kDay), [](PatternFields& p) { p.slidingFlag = 1; }), std::nullopt},
+      {"yearly every 6 months", monthly(kMonthPattern, {15}, 6, minutesOn(2024, 3, 15), kYearly), std::nullopt},
+      {"yearly in a month the first instance is not in",
+       changed(monthly(kMonthPattern, {15}, 12, minutesOn(2024, 3, 15), kYearly),
+               [](PatternFields& p) { p.firstDateTime = minutesOn(1601, 4, 1); }),
+       std::nullopt},
+      {"ends before it starts", endingOn(march15, minutesOn(2024, 3, 14)), std::nullopt},
+      {"ends after no instance", endingAfter(march15, 0), std::nullopt},
+  });
+}
+
+TEST(Recurrence, NoRuleForADamagedPattern) {
+  Bytes bytes = patternBytes(dailyEvery(kDay));
+  bytes.pop_back();
+  RecurrencePattern p = decodeRecurrencePattern(view(bytes));
+  EXPECT_NE(p.damage, Damage::none);
+  EXPECT_EQ(ruleOf(p), std::nullopt);
 }
 
 // ---- Instances and exceptions ----
@@ -634,6 +778,7 @@ TEST(Recurrence, EverySingleByteChangeIsSafe) {
         Bytes changedValue = value;
         changedValue[at] = byte;
         AppointmentRecurrencePattern a = decodeAppointmentRecurrence(view(changedValue));
+        (void)ruleOf(a.pattern);
         ExceptionCursor cursor = a.exceptions();
         Exception e;
         std::size_t seen = 0;

@@ -12,10 +12,13 @@
 //
 // Decoding checks the whole value in one pass and keeps views into it, so
 // nothing is copied or allocated; the exceptions are then walked one at a
-// time with an ExceptionCursor.
+// time with an ExceptionCursor. ruleOf() restates a sound pattern as a
+// rule in the terms of iCalendar's RRULE (MS-OXCICAL 2.1.3.2), without
+// writing any text.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "wendrel/bytes.h"
@@ -160,5 +163,34 @@ struct AppointmentRecurrencePattern {
 };
 
 AppointmentRecurrencePattern decodeAppointmentRecurrence(ByteView blob);
+
+// The series as an iCalendar rule would state it.
+enum class Frequency : std::uint8_t { daily, weekly, monthly, yearly };
+
+struct Rule {
+  enum class End : std::uint8_t { never, count, date };
+
+  Frequency frequency = Frequency::daily;
+  std::uint32_t interval = 1;
+  std::uint8_t weekDays = 0;     // bit 0 Sunday .. bit 6 Saturday; 0 none
+  std::int8_t setPosition = 0;   // 0 none, 1-4, -1 the last
+  std::int8_t monthDay = 0;      // 0 none, 1-30, -1 the last day
+  std::uint8_t month = 0;        // 0 none, 1-12
+  std::uint8_t weekStart = 0;    // 0 Sunday .. 6 Saturday
+  End end = End::never;
+  std::uint32_t count = 0;       // End::count
+  std::int64_t endDate = 0;      // End::date: days since 1601 of the last instance's local date
+
+  bool operator==(const Rule&) const = default;
+};
+
+// The rule of a sound pattern (MS-OXCICAL 2.1.3.2.2), or nothing when
+// iCalendar cannot state it as the pattern means it: a month-based pattern in
+// any but a Gregorian calendar, a sliding task, a daily period that is not
+// whole days, a yearly pattern that is not whole years or whose month
+// disagrees with its first instance's, an end before the start or after no
+// instance. Days and weeks are the same in every calendar, so daily and
+// weekly patterns have a rule whatever CalendarType says.
+std::optional<Rule> ruleOf(const RecurrencePattern& pattern);
 
 }  // namespace wendrel::recurrence

@@ -1,9 +1,11 @@
-// Recurrence patterns: the checked walk over the pattern, and the exception
-// arrays and their cursor.
+// Recurrence patterns: the checked walk over the pattern, the exception
+// arrays and their cursor, and the pattern restated as an iCalendar rule.
 
 #include "wendrel/formats/recurrence.h"
 
 #include <array>
+
+#include "wendrel/formats/civil_time.h"
 
 namespace wendrel::recurrence {
 
@@ -16,6 +18,7 @@ constexpr std::uint32_t kChangeHighlightVersion = 0x3009;
 constexpr std::size_t kDateSize = 4;
 constexpr std::size_t kShortestExceptionInfo = 3 * 4 + 2;  // three dates and the flags
 constexpr std::uint32_t kChangeHighlightValueSize = 4;
+constexpr std::uint32_t kMonthsPerYear = 12;
 constexpr std::uint32_t kLastDayOfMonth = 31;
 
 // Reads fields in order; the first damage sticks and stops it, so every later
@@ -115,6 +118,18 @@ bool frequencyAllows(RecurFrequency frequency, PatternType type) {
 // The CAL_* values: 0x0000-0x000C, 0x000E-0x0014 and 0x0017 (CAL_UMALQURA).
 bool isKnownCalendar(std::uint16_t calendar) {
   return calendar <= 0x000C || (calendar >= 0x000E && calendar <= 0x0014) || calendar == 0x0017;
+}
+
+bool isHijriPattern(PatternType type) {
+  return type == PatternType::hijriMonth || type == PatternType::hijriMonthNth || type == PatternType::hijriMonthEnd;
+}
+
+// Default (unless the pattern is a Hijri one), CAL_GREGORIAN, CAL_GREGORIAN_US and
+// the four localized forms CAL_GREGORIAN_ME_FRENCH to CAL_GREGORIAN_XLIT_FRENCH.
+bool countsGregorianMonths(const RecurrencePattern& pattern) {
+  std::uint16_t calendar = pattern.calendarType;
+  if (isHijriPattern(pattern.patternType)) return false;
+  return calendar <= 0x0002 || (calendar >= 0x0009 && calendar <= 0x000C);
 }
 
 bool isWeekDayMask(std::uint32_t mask) { return mask != 0 && (mask & ~kAllWeekDays) == 0; }
@@ -281,6 +296,81 @@ void readExtendedExceptions(Reader& r, AppointmentRecurrencePattern& a) {
   a.extendedExceptions = r.readSince(from);
 }
 
+// ---- The rule ----
+
+std::uint32_t dayOf(std::uint32_t minutes) { return minutes / civil::kMinutesPerDay; }
+
+unsigned monthOf(std::uint32_t minutes) { return civil::civilFromDays(dayOf(minutes)).month; }
+
+bool setEnd(const RecurrencePattern& p, Rule& rule) {
+  switch (p.endType) {
+    case EndType::afterDate:
+      rule.end = Rule::End::date;
+      rule.endDate = dayOf(p.endDate);
+      return p.endDate >= p.startDate;
+    case EndType::afterCount:
+      rule.end = Rule::End::count;
+      rule.count = p.occurrenceCount;
+      return p.occurrenceCount != 0;
+    case EndType::never:
+    case EndType::neverToo:
+      rule.end = Rule::End::never;
+      return true;
+  }
+  return false;
+}
+
+// Period counts minutes; only whole days make a daily rule.
+bool setDaily(const RecurrencePattern& p, Rule& rule) {
+  rule.frequency = Frequency::daily;
+  rule.interval = p.period / civil::kMinutesPerDay;
+  return p.period % civil::kMinutesPerDay == 0;
+}
+
+void setWeekly(const RecurrencePattern& p, Rule& rule) {
+  rule.frequency = Frequency::weekly;
+  rule.interval = p.period;
+  rule.weekDays = static_cast<std::uint8_t>(p.weekDays);
+}
+
+// The day in each month: the 31st falls on the last day of shorter months.
+void setDayInMonth(const RecurrencePattern& p, Rule& rule) {
+  if (p.patternType == PatternType::monthNth) {
+    rule.weekDays = static_cast<std::uint8_t>(p.weekDays);
+    rule.setPosition = p.nth == kLastOfMonth ? -1 : static_cast<std::int8_t>(p.nth);
+  } else if (p.patternType == PatternType::monthEnd || p.dayOfMonth == kLastDayOfMonth) {
+    rule.monthDay = -1;
+  } else {
+    rule.monthDay = static_cast<std::int8_t>(p.dayOfMonth);
+  }
+}
+
+// Period counts months whatever RecurFrequency says, so every whole number of
+// years is a yearly rule, in the month that FirstDateTime gives (the month of
+// the first instance too). A yearly series must keep to whole years.
+bool setMonthlyOrYearly(const RecurrencePattern& p, Rule& rule) {
+  setDayInMonth(p, rule);
+  if (p.period % kMonthsPerYear != 0) {
+    rule.frequency = Frequency::monthly;
+    rule.interval = p.period;
+    return p.frequency != RecurFrequency::yearly;
+  }
+  rule.frequency = Frequency::yearly;
+  rule.interval = p.period / kMonthsPerYear;
+  rule.month = static_cast<std::uint8_t>(monthOf(p.firstDateTime));
+  return rule.month == monthOf(p.startDate);
+}
+
+bool setFrequency(const RecurrencePattern& p, Rule& rule) {
+  if (p.patternType == PatternType::day) return setDaily(p, rule);
+  if (p.patternType == PatternType::week) {
+    setWeekly(p, rule);
+    return true;
+  }
+  // Days and weeks are the same in every calendar; months are not.
+  return countsGregorianMonths(p) && setMonthlyOrYearly(p, rule);
+}
+
 constexpr std::array<std::string_view, 4> kDamageNames{"none", "truncated", "badCount", "badValue"};
 
 }  // namespace
@@ -329,6 +419,15 @@ bool ExceptionCursor::next(Exception& exception) {
   extended_ = extended_.sub(extended.at());
   --left_;
   return true;
+}
+
+std::optional<Rule> ruleOf(const RecurrencePattern& pattern) {
+  // A sliding task counts each instance from the completion of the last: no rule says that.
+  if (pattern.damage != Damage::none || pattern.slidingFlag != 0) return std::nullopt;
+  Rule rule;
+  rule.weekStart = static_cast<std::uint8_t>(pattern.firstDayOfWeek);
+  if (!setEnd(pattern, rule) || !setFrequency(pattern, rule)) return std::nullopt;
+  return rule;
 }
 
 }  // namespace wendrel::recurrence
