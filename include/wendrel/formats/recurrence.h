@@ -147,7 +147,7 @@ class ExceptionCursor {
 
 struct AppointmentRecurrencePattern {
   Damage damage = Damage::none;
-  std::size_t size = 0;  // bytes used, when sound; writers have been seen to add a few after
+  std::size_t size = 0;  // bytes used, when sound; any bytes after them are left alone
 
   RecurrencePattern pattern;
   std::uint32_t readerVersion2 = 0;  // 0x3006
