@@ -24,6 +24,7 @@ namespace wendrel {
 namespace codepage {
 struct CodePage;
 }
+struct MessageRecord;
 
 // ---- Options (set before decoding, read-only afterwards) ----
 extern int verbose;    // -v: a header block per record, a line per MAPI property
@@ -56,12 +57,16 @@ struct StreamState {
   // latest attAttachRenddata (which begins an attachment) or the start.
   bool attachmentTitled = false;
   bool attachmentHasData = false;
+  // The attachment's own property list (attAttachment) seen since then.
+  ByteView attachmentProperties;
   // The records after the one being handled, to the end of the stream.
   ByteView followingRecords;
   // What 8-bit text is in: the latest attOemCodepage; nullptr while unknown
   // or when it cannot be converted (the text is then shown as it stands).
   const codepage::CodePage* codePage = nullptr;
   int depth = 0;  // 0 for the file's own stream, 1 for a message attached to it, ...
+  // What the writers at the end of the message read (see message.h).
+  MessageRecord* message = nullptr;
 };
 
 // The stream being decoded (outside a walk, a state of its own).
@@ -149,7 +154,9 @@ constexpr std::uint16_t attributeType(std::uint32_t attributeId) {
 int decodeStream(std::span<const std::uint8_t> stream);
 // Decodes a stream that lies inside the one being decoded (a message attached
 // to it), at depth levels below the file's own, with a fresh StreamState.
-void decodeNestedStream(ByteView stream, int depth);
+// Returns its record when whole messages are kept (see message.h), else
+// nothing: the record is gone with the walk.
+MessageRecord* decodeNestedStream(ByteView stream, int depth);
 // Prints the verbose header of one whole record (the view spans exactly the
 // record) and dispatches it; returns the bytes the record occupies.
 std::int64_t handleAttribute(ByteView record);
@@ -219,6 +226,10 @@ void handleAttachmentProperties(ByteView value);
 std::string_view confinedFileName(std::string_view name);
 // False for names no file can have: empty, ".", "..", longer than 255 bytes.
 bool isPlainFileName(std::string_view name);
+// The confined name with each control character (U+0000-U+001F,
+// U+007F-U+009F) made '_', cut to 255 bytes, NUL-terminated in buffer: the
+// name a save asks for, before any suffix.
+std::string_view plainFileName(std::string_view name, char (&buffer)[kScratchSize]);
 // The file a save under name would create now: the confined name with each
 // control character (U+0000-U+001F, U+007F-U+009F) made '_', or when that is
 // taken (this run has already created it, or it is the file being decoded),

@@ -8,6 +8,7 @@
 
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/utf8.h"
+#include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -126,6 +127,24 @@ void saveAttachment(std::string_view name, const FileContents& contents) {
   saveAttachmentTo(name, fileNameToCreate(name), contents);
 }
 
+// ---- Parts of a kept message ----
+
+// With whole messages kept, each attachment is also kept in the form it is
+// saved in, under the name it is saved under (before any suffix), with its
+// own properties.
+MessagePart* keepPart(PartKind kind, std::string_view name, ByteView properties) {
+  MessageRecord* message = currentMessage();
+  if (!keepWholeMessages || message == nullptr) return nullptr;
+  char plain[kScratchSize];
+  MessagePart* part = addPart(*message, kind, kind == PartKind::message ? name : plainFileName(name, plain));
+  if (part != nullptr) keepPropertyList(properties, part->properties, streamState().codePage);
+  return part;
+}
+
+void keepBytesPart(PartKind kind, std::string_view name, ByteView bytes, ByteView properties) {
+  if (MessagePart* part = keepPart(kind, name, properties)) part->bytes = bytes;
+}
+
 bool produceBytes(const void* source, BlockSink write, void* context) {
   const ByteView& bytes = *static_cast<const ByteView*>(source);
   return bytes.empty() || write(bytes, context);
@@ -200,41 +219,55 @@ bool produceContents(const void* source, BlockSink write, void* context) {
 // stream, or the whole compound file (an embedded document's storage is
 // itself a file that office suites open), or, when the compound file cannot
 // be read, that file as it stands.
-void saveOleObject(ByteView object, std::string_view name) {
-  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+void saveOleObject(ByteView object, std::string_view name, ByteView properties) {
+  if (!saveFiles && !keepWholeMessages) return printLine("TNEF Contains attached file ", name);
   CompoundFileStream contents = findRootStream(object, "CONTENTS");
-  if (contents.damage != CompoundFileDamage::none) {
+  if (contents.damage != CompoundFileDamage::none || !contents.found) {
+    keepBytesPart(PartKind::oleFile, name, object, properties);
+    if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+    if (contents.damage == CompoundFileDamage::none) {
+      return saveAttachment(name, FileContents{produceBytes, &object, object.size()});
+    }
     std::string_view target = fileNameToCreate(name);
     out::error("Damaged OLE object saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
     return saveAttachmentTo(name, target, FileContents{produceBytes, &object, object.size()});
   }
-  if (!contents.found) return saveAttachment(name, FileContents{produceBytes, &object, object.size()});
   char buffer[kScratchSize];
-  saveAttachment(withPictureExtension(name, contents, buffer), FileContents{produceContents, &contents, contents.size});
+  std::string_view pictureName = withPictureExtension(name, contents, buffer);
+  if (MessagePart* part = keepPart(PartKind::oleContents, pictureName, properties)) part->contents = contents;
+  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  saveAttachment(pictureName, FileContents{produceContents, &contents, contents.size});
 }
 
 // ---- Objects in the attachment's properties ----
 
 struct ObjectVisit {
   std::string_view name;
+  ByteView properties;  // the list the objects are in
 };
 
-void decodeAttachedMessage(ByteView stream, std::string_view name) {
-  printLine("Embedded message ", name);
-  decodeNestedStream(stream, streamState().depth + 1);
-  printLine("End of embedded message ", name);
+void decodeAttachedMessage(ByteView stream, const ObjectVisit& visit) {
+  printLine("Embedded message ", visit.name);
+  MessagePart* part = keepPart(PartKind::message, visit.name, visit.properties);
+  MessageRecord* message = decodeNestedStream(stream, streamState().depth + 1);
+  if (part != nullptr) {
+    part->message = message;
+  } else {
+    freeMessage(message);
+  }
+  printLine("End of embedded message ", visit.name);
 }
 
 bool visitObject(ByteView data, void* context) {
   const ObjectVisit& visit = *static_cast<const ObjectVisit*>(context);
   AttachedObject object = classifyObject(data);
   if (decodesAsMessage(object)) {
-    decodeAttachedMessage(object.contents, visit.name);
+    decodeAttachedMessage(object.contents, visit);
   } else if (object.kind == ObjectKind::message) {
     out::error("Embedded message %.*s nested too deeply to decode\n", static_cast<int>(visit.name.size()),
                visit.name.data());
   } else if (object.kind == ObjectKind::storage && !streamState().attachmentHasData) {
-    saveOleObject(object.contents, visit.name);
+    saveOleObject(object.contents, visit.name, visit.properties);
   }
   return true;
 }
@@ -244,6 +277,7 @@ bool visitObject(ByteView data, void* context) {
 void beginAttachment() {
   streamState().attachmentTitled = false;
   streamState().attachmentHasData = false;
+  streamState().attachmentProperties = {};
 }
 
 std::string_view rememberAttachmentTitle(ByteView value) {
@@ -261,13 +295,16 @@ void handleAttachmentData(ByteView value) {
   // the message itself is decoded when its property list is reached.
   if (own.properties && holdsDecodedMessage(*own.properties)) return;
   char text[kScratchSize];
-  saveAttachment(attachmentDataName(own, text), FileContents{produceBytes, &value, value.size()});
+  std::string_view name = attachmentDataName(own, text);
+  keepBytesPart(PartKind::data, name, value, own.properties ? *own.properties : streamState().attachmentProperties);
+  saveAttachment(name, FileContents{produceBytes, &value, value.size()});
 }
 
 void handleAttachmentProperties(ByteView value) {
+  streamState().attachmentProperties = value;
   char text[kScratchSize];
   std::optional<std::string_view> longName = longFileName(value, text);
-  ObjectVisit visit{longName ? *longName : std::string_view(streamState().attachmentFileName)};
+  ObjectVisit visit{longName ? *longName : std::string_view(streamState().attachmentFileName), value};
   forEachObjectProperty(value, kAttachDataObject, visitObject, &visit);
 }
 

@@ -252,11 +252,14 @@ bool isPlainFileName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.size() <= kMaxText;
 }
 
+std::string_view plainFileName(std::string_view name, char (&buffer)[kScratchSize]) {
+  return {buffer, withoutControls(confinedFileName(name).substr(0, kMaxText), buffer)};
+}
+
 std::string_view fileNameToCreate(std::string_view name) {
   static char chosen[kScratchSize];
-  std::string_view confined = confinedFileName(name);
   char clean[kScratchSize];
-  std::string_view target(clean, withoutControls(confined.substr(0, kMaxText), clean));
+  std::string_view target = plainFileName(name, clean);
   std::memcpy(chosen, clean, target.size() + 1);
   if (!isPlainFileName(target) || !isTaken(target)) return {chosen, target.size()};
   char key[kScratchSize];

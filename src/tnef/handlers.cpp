@@ -10,6 +10,7 @@
 
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/id_index.h"
+#include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -155,6 +156,20 @@ bool writeBlock(ByteView block, void* file) {
   return std::fwrite(block.data(), 1, block.size(), static_cast<std::FILE*>(file)) == block.size();
 }
 
+// The message record keeps the attributes later writers read.
+void keepAttribute(std::uint32_t attributeId, ByteView value) {
+  MessageRecord* message = currentMessage();
+  std::optional<Prop> prop = message != nullptr ? propForAttribute(attributeId) : std::nullopt;
+  if (!prop) return;
+  // The attribute decides what its value is, whatever type code its ID
+  // carries (the message class is text with the code of words).
+  constexpr std::uint16_t PT_STRING8 = 0x001E, PT_BINARY = 0x0102;
+  std::uint16_t type = takesType(*prop, PT_STRING8)      ? PT_STRING8
+                       : takesType(*prop, kTnefDateType) ? kTnefDateType
+                                                         : PT_BINARY;
+  message->properties.add(*prop, PropertyValue{type, value, streamState().codePage});
+}
+
 }  // namespace
 
 void resetDecoderState() {
@@ -166,6 +181,7 @@ void resetDecoderState() {
 }
 
 void dispatchAttribute(std::uint32_t attributeId, ByteView value) {
+  keepAttribute(attributeId, value);
   if (const DispatchRow* row = findRow(attributeId)) {
     runAction(*row, value);
   } else {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -159,21 +160,26 @@ bool skipValues(FieldCursor& at, const MapiType& base) {
 }
 
 // A single value: a fixed slot, or a value count (read past, not used) and a
-// counted value, whose data goes to data.
+// counted value; data gets the slot or the counted value's data.
 bool readValue(FieldCursor& at, const MapiType& type, ByteView& data) {
   if (type.layout == Layout::none) return true;
-  if (type.layout == Layout::fixed) return at.skip(type.slot);
+  if (type.layout == Layout::fixed) {
+    data = at.list.sub(at.next, type.slot);
+    return at.skip(type.slot);
+  }
   std::optional<ByteView> counted = at.skip(4) ? at.counted() : std::nullopt;
   if (counted) data = *counted;
   return counted.has_value();
 }
 
-// One property as it lies in the list: its data (a single counted value; empty
-// for the other layouts) and the bytes up to the next property.
+// One property as it lies in the list: its data (a single value's slot or
+// counted data; empty for the other layouts), the bytes up to the next
+// property, and for a named property where its name begins.
 struct Property {
   std::uint32_t tag;
   ByteView data;
   std::size_t span;
+  std::size_t nameAt;
 };
 
 // Fills property from the one at offset; false when it does not fit. Filled
@@ -182,6 +188,7 @@ struct Property {
 bool readProperty(ByteView list, std::size_t offset, Property& property) {
   FieldCursor at{list, offset};
   std::optional<std::uint32_t> tag = at.dword();
+  property.nameAt = at.next;
   if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return false;
   std::uint16_t type = propertyType(*tag);
   property.tag = *tag;
@@ -248,6 +255,23 @@ void handleBodyProperty(const Property& property) {
   if (*encoding != BodyEncoding::binary) handleTextBodyProperty(property.data, *encoding);
 }
 
+// The catalogue's entry for a property, when it keeps one: by tag, or for a
+// named property numbered by its set (GUID) and number.
+std::optional<Prop> knownProperty(ByteView list, const Property& property) {
+  std::uint16_t id = propertyId(property.tag);
+  if (id < kFirstNamedId) return propForTag(id);
+  constexpr std::size_t kGuidSize = 16;
+  if (list.dword(property.nameAt + kGuidSize) != 0) return std::nullopt;  // named by a string
+  return propForName(list.sub(property.nameAt, kGuidSize), list.dword(property.nameAt + kGuidSize + 4));
+}
+
+void keepProperty(ByteView list, const Property& property, PropertySet& set, const codepage::CodePage* page) {
+  std::uint16_t type = propertyType(property.tag);
+  if ((type & kMultiValued) != 0) return;
+  std::optional<Prop> prop = knownProperty(list, property);
+  if (prop && takesType(*prop, type)) set.add(*prop, PropertyValue{type, property.data, page});
+}
+
 void printProperty(const Property& property) {
   std::uint16_t type = propertyType(property.tag);
   if (verbose) {
@@ -276,8 +300,11 @@ void dumpMapiProperties(ByteView value) {
   out::text("\tNumber of Properties: ");
   out::decimal(readDword(value));
   out::ch('\n');
-  bool whole = walkProperties(value, [](const Property& property) {
+  MessageRecord* message = currentMessage();
+  const codepage::CodePage* page = streamState().codePage;
+  bool whole = walkProperties(value, [&](const Property& property) {
     printProperty(property);
+    if (message != nullptr) keepProperty(value, property, message->properties, page);
     return true;
   });
   if (!whole) reportTruncatedList();
@@ -291,6 +318,17 @@ std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t 
     return false;
   });
   return found;
+}
+
+std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, const codepage::CodePage* page) {
+  std::size_t end = 4;
+  bool whole = walkProperties(list, [&](const Property& property) {
+    keepProperty(list, property, set, page);
+    end += property.span;
+    return true;
+  });
+  if (!whole) return std::nullopt;
+  return std::min(end, list.size());
 }
 
 void forEachObjectProperty(ByteView list, std::uint16_t id, bool (*visit)(ByteView data, void* context),

@@ -2,8 +2,12 @@
 // the end of the buffer. Only records that lie wholly inside the buffer are
 // handled, so nothing downstream can read past it.
 
+#include <cstdlib>
+#include <new>
 #include <optional>
 
+#include "wendrel/calendar.h"
+#include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -17,6 +21,7 @@ namespace {
 StreamState outsideAnyWalk;
 StreamState* current = &outsideAnyWalk;
 const std::uint8_t* fileStart = nullptr;  // offsets in messages count from here
+MessageRecord* decodedMessage = nullptr;   // the file's own, kept for takeDecodedMessage
 
 StreamHeader readStreamHeader(ByteView stream) { return {stream.dword(0), stream.word(4)}; }
 
@@ -82,6 +87,8 @@ void walkRecords(ByteView bytes) {
     if (!record) {
       auto inFile = static_cast<long long>(rest.data() - fileStart);
       out::error("Truncated attribute record at offset %lld\n", inFile);
+      current->message->endedEarly = true;
+      current->message->bytesLeft = rest.size();
       break;
     }
     current->followingRecords = rest.sub(record->size());
@@ -90,20 +97,50 @@ void walkRecords(ByteView bytes) {
   current->followingRecords = {};
 }
 
-void walkStream(ByteView bytes, int depth) {
-  StreamState state;
-  state.depth = depth;
-  CurrentStream scope(state);
+// A fresh record for a message at depth, attached to parent (nullptr for the
+// file's own); nullptr when memory runs out, and the walk then keeps none.
+MessageRecord* newMessage(MessageRecord* parent, int depth) {
+  void* memory = std::malloc(sizeof(MessageRecord));
+  if (memory == nullptr) return nullptr;
+  auto* message = new (memory) MessageRecord;
+  message->parent = parent;
+  message->depth = depth;
+  return message;
+}
+
+void walkMessage(ByteView bytes) {
   if (bytes.size() < kStreamHeaderSize) {
     out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
+    current->message->endedEarly = true;
+    current->message->bytesLeft = bytes.size();
     return;
   }
   StreamHeader header = readStreamHeader(bytes);
   printSignatureVerdict(header.signature);
+  current->message->goodSignature = header.signature == kTnefSignature;
   out::text("TNEF Attach Key: ");
   out::hex(header.attachKey);
   out::ch('\n');
   walkRecords(bytes);
+}
+
+// Walks one stream with a state and a record of its own. At its end come
+// the writers that need the whole message; the record is returned when whole
+// messages are kept, and freed otherwise.
+MessageRecord* walkStream(ByteView bytes, int depth) {
+  MessageRecord scratch;  // stands in when no record could be made
+  MessageRecord* message = newMessage(current->message, depth);
+  StreamState state;
+  state.depth = depth;
+  state.message = message != nullptr ? message : &scratch;
+  {
+    CurrentStream scope(state);
+    walkMessage(bytes);
+    if (!keepWholeMessages) handleCalendarItem(*state.message);
+  }
+  if (keepWholeMessages) return message;
+  freeMessage(message);
+  return nullptr;
 }
 
 }  // namespace
@@ -127,11 +164,20 @@ bool takeRecord(ByteView& records, AttributeRecord& record) {
 int decodeStream(std::span<const std::uint8_t> stream) {
   fileStart = stream.data();
   outsideAnyWalk = StreamState{};
-  walkStream(ByteView(stream), 0);
+  freeMessage(decodedMessage);
+  decodedMessage = walkStream(ByteView(stream), 0);
   return 0;
 }
 
-void decodeNestedStream(ByteView stream, int depth) { walkStream(stream, depth); }
+MessageRecord* decodeNestedStream(ByteView stream, int depth) { return walkStream(stream, depth); }
+
+MessageRecord* currentMessage() { return current->message; }
+
+MessageRecord* takeDecodedMessage() {
+  MessageRecord* message = decodedMessage;
+  decodedMessage = nullptr;
+  return message;
+}
 
 std::int64_t handleAttribute(ByteView record) {
   AttributeRecord parsed = readRecord(record);

@@ -1,0 +1,280 @@
+#pragma once
+// The record of one decoded message: what output written after the walk (a
+// calendar item, a MIME message) needs of it. The walk prints as it goes; a
+// calendar item or a MIME message needs properties from several records, so
+// while it walks a message the walk also fills this record, and the writers
+// read it at the end of the message instead of the raw records.
+//
+// The record holds the message's attributes and MAPI properties that those
+// writers use (a fixed catalogue, found by tag or, for named properties, by
+// property set and number: the tags of named properties differ from stream
+// to stream), each as a view of the stream's bytes with its type, the first
+// one of each kind winning. The stream outlives every record.
+//
+// A program that rebuilds whole messages sets keepWholeMessages before the
+// walk: each record then also keeps the message's attachments in the form
+// wendrel saves them (and the records of attached messages), and the record
+// of the file's own stream is handed over at the end instead of freed.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "wendrel/bytes.h"
+#include "wendrel/formats/compound_file.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel {
+
+// The properties a record keeps. Attribute values are 8-bit text (subject,
+// class, body), a TNEF date or bytes; the rest are MAPI properties.
+enum class Prop : std::uint8_t {
+  // Attributes
+  attMessageClass,
+  attSubject,
+  attBody,
+  attDateStart,
+  attDateEnd,
+  attDateSent,
+  attRecipTable,
+  // Tagged MAPI properties (of messages, attachments and recipient rows)
+  importance,
+  messageClass,
+  sensitivity,
+  subject,
+  clientSubmitTime,
+  subjectPrefix,
+  sentRepresentingName,
+  responseRequested,
+  sentRepresentingAddressType,
+  sentRepresentingEmailAddress,
+  conversationTopic,
+  transportMessageHeaders,
+  senderName,
+  recipientType,
+  senderAddressType,
+  senderEmailAddress,
+  normalizedSubject,
+  primarySendAccount,
+  body,
+  rtfCompressed,
+  htmlBody,
+  internetMessageId,
+  internetReferences,
+  inReplyToId,
+  displayName,
+  addressType,
+  emailAddress,
+  creationTime,
+  lastModificationTime,
+  attachDataObject,
+  attachFilename,
+  attachMethod,
+  attachLongFilename,
+  attachMimeTag,
+  attachContentId,
+  attachContentLocation,
+  attachFlags,
+  smtpAddress,
+  internetCodePage,
+  senderSmtpAddress,
+  sentRepresentingSmtpAddress,
+  recipientFlags,
+  recipientTrackStatus,
+  attachmentHidden,
+  // Named: PSETID_Meeting
+  attendeeCriticalChange,
+  globalObjectId,
+  cleanGlobalObjectId,
+  // Named: PSETID_Appointment
+  appointmentSequence,
+  busyStatus,
+  location,
+  appointmentStartWhole,
+  appointmentEndWhole,
+  appointmentSubType,
+  appointmentRecur,
+  timeZoneStruct,
+  timeZoneDescription,
+  toAttendeesString,
+  ccAttendeesString,
+  timeZoneDefinitionStartDisplay,
+  timeZoneDefinitionEndDisplay,
+  timeZoneDefinitionRecur,
+  // Named: PSETID_Common
+  reminderDelta,
+  reminderTime,
+  reminderSet,
+  taskGlobalId,
+  internetAccountName,
+  // Named: PSETID_Task
+  taskStatus,
+  percentComplete,
+  taskStartDate,
+  taskDueDate,
+  taskDateCompleted,
+  taskRecurrence,
+  count
+};
+
+// The type a date attribute's value is kept under (no MAPI type has it).
+inline constexpr std::uint16_t kTnefDateType = 0xFFFF;
+
+struct PropertyValue {
+  std::uint16_t type = 0;  // PT_* (or kTnefDateType); 0 for none
+  ByteView data;           // a counted value's data, or a fixed value's slot
+  const codepage::CodePage* codePage = nullptr;  // in force when it was read, for 8-bit text
+};
+
+// The kept properties of one message, attachment or recipient row: only
+// those present take room.
+class PropertySet {
+ public:
+  PropertySet() = default;
+  PropertySet(const PropertySet&) = delete;
+  PropertySet& operator=(const PropertySet&) = delete;
+  PropertySet(PropertySet&& other) noexcept;
+  PropertySet& operator=(PropertySet&& other) noexcept;
+  ~PropertySet();
+
+  // nullptr when the set holds no such property.
+  const PropertyValue* find(Prop prop) const;
+  bool has(Prop prop) const { return find(prop) != nullptr; }
+  // Keeps value unless the set holds the property already (the first wins),
+  // or memory runs out.
+  void add(Prop prop, const PropertyValue& value);
+
+ private:
+  struct Entry {
+    Prop prop;
+    PropertyValue value;
+  };
+  std::uint64_t present_[2] = {0, 0};
+  Entry* entries_ = nullptr;
+  std::uint32_t count_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+static_assert(static_cast<std::size_t>(Prop::count) <= 128, "PropertySet keeps 128 bits of presence");
+
+// The kept property for an attribute ID, a property tag's ID, or a named
+// property (its set's GUID, and its number), when the catalogue has one.
+std::optional<Prop> propForAttribute(std::uint32_t attributeId);
+std::optional<Prop> propForTag(std::uint16_t id);
+std::optional<Prop> propForName(ByteView guid, std::uint32_t number);
+// Whether the catalogue keeps a value of this type for prop.
+bool takesType(Prop prop, std::uint16_t type);
+
+// ---- Values ----
+// A number (PT_LONG, PT_I2, PT_BOOLEAN, PT_I8).
+std::optional<std::int64_t> integerValue(const PropertyValue* value);
+// PT_BOOLEAN, or any number (non-zero is true).
+std::optional<bool> booleanValue(const PropertyValue* value);
+// PT_DOUBLE, PT_R4 or a number.
+std::optional<double> floatValue(const PropertyValue* value);
+// PT_SYSTIME as seconds since 1601-01-01 UTC.
+std::optional<std::int64_t> timeValue(const PropertyValue* value);
+// PT_BINARY (and PT_OBJECT) data.
+std::optional<ByteView> binaryValue(const PropertyValue* value);
+// A text value (PT_STRING8 in its code page, PT_UNICODE) as UTF-8, whole,
+// handed to write in blocks; false when it is no text or write fails.
+bool writeTextValue(const PropertyValue* value, BlockSink write, void* context);
+// At most 255 bytes of the same text, cut between characters, into text;
+// nothing when it is no text.
+std::optional<std::string_view> shortTextValue(const PropertyValue* value, char (&text)[kScratchSize]);
+
+// A text value as UTF-8, whole, in memory of its own: for writers that look
+// at a text as a whole (a prefix to take off, an address to check).
+class OwnedText {
+ public:
+  OwnedText() = default;
+  OwnedText(const OwnedText&) = delete;
+  OwnedText& operator=(const OwnedText&) = delete;
+  OwnedText(OwnedText&& other) noexcept;
+  OwnedText& operator=(OwnedText&& other) noexcept;
+  ~OwnedText();
+
+  std::string_view view() const { return {data_, size_}; }
+  bool empty() const { return size_ == 0; }
+  // Appends bytes (a BlockSink's context is the OwnedText); false when memory runs out.
+  bool append(std::string_view bytes);
+  static bool sink(ByteView block, void* text);
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// The value's text (empty when it is none).
+OwnedText textOf(const PropertyValue* value);
+
+struct MessageRecord;
+
+// ---- What keepWholeMessages adds: attachments as wendrel saves them ----
+enum class PartKind : std::uint8_t {
+  data,        // attachment data, as it stands
+  oleContents, // the picture (CONTENTS stream) of an OLE object
+  oleFile,     // an OLE object's whole compound file (also when it is damaged)
+  message,     // an attached message, decoded
+};
+
+struct MessagePart {
+  PartKind kind = PartKind::data;
+  // The name wendrel saves it under, before any -N suffix (UTF-8, no '/',
+  // '\' or control characters); empty for a message.
+  char* name = nullptr;
+  std::uint32_t nameLength = 0;
+  ByteView bytes;              // data, or the compound file
+  CompoundFileStream contents; // oleContents
+  PropertySet properties;      // the attachment's own property list
+  MessageRecord* message = nullptr;
+  std::string_view fileName() const { return {name, nameLength}; }
+};
+
+struct MessageRecord {
+  MessageRecord* parent = nullptr;  // the message this one is attached to, while both are walked
+  int depth = 0;
+  PropertySet properties;
+  // How the walk of the stream ended: a record it could not take whole
+  // (cut short, or a length past the end) leaves bytesLeft unread.
+  bool goodSignature = false;
+  bool endedEarly = false;
+  std::size_t bytesLeft = 0;
+  // keepWholeMessages only
+  MessagePart* parts = nullptr;
+  std::uint32_t partCount = 0;
+  std::uint32_t partCapacity = 0;
+
+  const PropertyValue* find(Prop prop) const { return properties.find(prop); }
+};
+
+extern bool keepWholeMessages;
+
+// ---- The walk's side ----
+// The record of the message being walked (nullptr outside a walk).
+MessageRecord* currentMessage();
+// Appends a part to message (keepWholeMessages); its name is copied. Returns
+// the part, or nullptr when memory runs out.
+MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view name);
+// Takes the properties of a MAPI list (a count, then the properties) that the
+// catalogue keeps into set, 8-bit text in page; returns the bytes the list
+// took, or nothing when a property the count promises does not fit (those
+// before it are kept).
+std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, const codepage::CodePage* page);
+
+// The record of the file's own stream after decodeStream, with
+// keepWholeMessages: the caller owns it and frees it with freeMessage.
+MessageRecord* takeDecodedMessage();
+void freeMessage(MessageRecord* message);
+
+// ---- Recipient rows ----
+// Calls visit with the kept properties of each row of an attRecipTable value
+// (a count, then each row: a count and properties, as in a MAPI list), in
+// order, until visit returns false. False when the table is damaged (a row
+// that does not fit, a count the bytes cannot hold); the rows before the
+// damage have been visited.
+bool forEachRecipient(const PropertyValue* table, bool (*visit)(const PropertySet& row, void* context),
+                      void* context);
+
+}  // namespace wendrel

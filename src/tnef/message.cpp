@@ -1,0 +1,459 @@
+// The record of a decoded message: the catalogue of what it keeps, the sets
+// of kept properties, their values, and the parts a rebuilt message needs.
+
+#include "wendrel/message.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "wendrel/formats/civil_time.h"
+#include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/utf16.h"
+#include "wendrel/formats/utf8.h"
+#include "wendrel/id_index.h"
+
+namespace wendrel {
+
+bool keepWholeMessages = false;
+
+namespace {
+
+constexpr std::uint16_t PT_I2 = 0x0002, PT_LONG = 0x0003, PT_R4 = 0x0004, PT_DOUBLE = 0x0005,
+                        PT_BOOLEAN = 0x000B, PT_OBJECT = 0x000D, PT_I8 = 0x0014, PT_STRING8 = 0x001E,
+                        PT_UNICODE = 0x001F, PT_SYSTIME = 0x0040, PT_BINARY = 0x0102;
+
+// The kinds of value a kept property may have; a value of another type is
+// not kept.
+enum class Kind : std::uint8_t { text, integer, boolean, floating, time, binary, date };
+
+bool ofKind(Kind kind, std::uint16_t type) {
+  switch (kind) {
+    case Kind::text: return type == PT_STRING8 || type == PT_UNICODE;
+    case Kind::integer: return type == PT_LONG || type == PT_I2 || type == PT_I8 || type == PT_BOOLEAN;
+    case Kind::boolean: return type == PT_BOOLEAN || type == PT_LONG || type == PT_I2;
+    case Kind::floating: return type == PT_DOUBLE || type == PT_R4 || type == PT_LONG;
+    case Kind::time: return type == PT_SYSTIME;
+    case Kind::binary: return type == PT_BINARY || type == PT_OBJECT;
+    case Kind::date: return type == kTnefDateType;
+  }
+  return false;
+}
+
+// ---- The catalogue ----
+
+enum class Set : std::uint8_t { attribute, tagged, meeting, appointment, common, task };
+
+struct Known {
+  Prop prop;
+  Set set;
+  std::uint32_t id;  // attribute ID, tag ID or named number
+  Kind kind;
+};
+
+constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
+    {Prop::attMessageClass, Set::attribute, attMessageClass, Kind::text},
+    {Prop::attSubject, Set::attribute, attSubject, Kind::text},
+    {Prop::attBody, Set::attribute, attBody, Kind::text},
+    {Prop::attDateStart, Set::attribute, attDateStart, Kind::date},
+    {Prop::attDateEnd, Set::attribute, attDateEnd, Kind::date},
+    {Prop::attDateSent, Set::attribute, attDateSent, Kind::date},
+    {Prop::attRecipTable, Set::attribute, attRecipTable, Kind::binary},
+    {Prop::importance, Set::tagged, 0x0017, Kind::integer},
+    {Prop::messageClass, Set::tagged, 0x001A, Kind::text},
+    {Prop::sensitivity, Set::tagged, 0x0036, Kind::integer},
+    {Prop::subject, Set::tagged, 0x0037, Kind::text},
+    {Prop::clientSubmitTime, Set::tagged, 0x0039, Kind::time},
+    {Prop::subjectPrefix, Set::tagged, 0x003D, Kind::text},
+    {Prop::sentRepresentingName, Set::tagged, 0x0042, Kind::text},
+    {Prop::responseRequested, Set::tagged, 0x0063, Kind::boolean},
+    {Prop::sentRepresentingAddressType, Set::tagged, 0x0064, Kind::text},
+    {Prop::sentRepresentingEmailAddress, Set::tagged, 0x0065, Kind::text},
+    {Prop::conversationTopic, Set::tagged, 0x0070, Kind::text},
+    {Prop::transportMessageHeaders, Set::tagged, 0x007D, Kind::text},
+    {Prop::senderName, Set::tagged, 0x0C1A, Kind::text},
+    {Prop::recipientType, Set::tagged, 0x0C15, Kind::integer},
+    {Prop::senderAddressType, Set::tagged, 0x0C1E, Kind::text},
+    {Prop::senderEmailAddress, Set::tagged, 0x0C1F, Kind::text},
+    {Prop::normalizedSubject, Set::tagged, 0x0E1D, Kind::text},
+    {Prop::primarySendAccount, Set::tagged, 0x0E28, Kind::text},
+    {Prop::body, Set::tagged, 0x1000, Kind::text},
+    {Prop::rtfCompressed, Set::tagged, 0x1009, Kind::binary},
+    {Prop::htmlBody, Set::tagged, 0x1013, Kind::binary},  // text too: see takesType
+    {Prop::internetMessageId, Set::tagged, 0x1035, Kind::text},
+    {Prop::internetReferences, Set::tagged, 0x1039, Kind::text},
+    {Prop::inReplyToId, Set::tagged, 0x1042, Kind::text},
+    {Prop::displayName, Set::tagged, 0x3001, Kind::text},
+    {Prop::addressType, Set::tagged, 0x3002, Kind::text},
+    {Prop::emailAddress, Set::tagged, 0x3003, Kind::text},
+    {Prop::creationTime, Set::tagged, 0x3007, Kind::time},
+    {Prop::lastModificationTime, Set::tagged, 0x3008, Kind::time},
+    {Prop::attachDataObject, Set::tagged, 0x3701, Kind::binary},
+    {Prop::attachFilename, Set::tagged, 0x3704, Kind::text},
+    {Prop::attachMethod, Set::tagged, 0x3705, Kind::integer},
+    {Prop::attachLongFilename, Set::tagged, 0x3707, Kind::text},
+    {Prop::attachMimeTag, Set::tagged, 0x370E, Kind::text},
+    {Prop::attachContentId, Set::tagged, 0x3712, Kind::text},
+    {Prop::attachContentLocation, Set::tagged, 0x3713, Kind::text},
+    {Prop::attachFlags, Set::tagged, 0x3714, Kind::integer},
+    {Prop::smtpAddress, Set::tagged, 0x39FE, Kind::text},
+    {Prop::internetCodePage, Set::tagged, 0x3FDE, Kind::integer},
+    {Prop::senderSmtpAddress, Set::tagged, 0x5D01, Kind::text},
+    {Prop::sentRepresentingSmtpAddress, Set::tagged, 0x5D02, Kind::text},
+    {Prop::recipientFlags, Set::tagged, 0x5FFD, Kind::integer},
+    {Prop::recipientTrackStatus, Set::tagged, 0x5FFF, Kind::integer},
+    {Prop::attachmentHidden, Set::tagged, 0x7FFE, Kind::boolean},
+    {Prop::attendeeCriticalChange, Set::meeting, 0x0001, Kind::time},
+    {Prop::globalObjectId, Set::meeting, 0x0003, Kind::binary},
+    {Prop::cleanGlobalObjectId, Set::meeting, 0x0023, Kind::binary},
+    {Prop::appointmentSequence, Set::appointment, 0x8201, Kind::integer},
+    {Prop::busyStatus, Set::appointment, 0x8205, Kind::integer},
+    {Prop::location, Set::appointment, 0x8208, Kind::text},
+    {Prop::appointmentStartWhole, Set::appointment, 0x820D, Kind::time},
+    {Prop::appointmentEndWhole, Set::appointment, 0x820E, Kind::time},
+    {Prop::appointmentSubType, Set::appointment, 0x8215, Kind::boolean},
+    {Prop::appointmentRecur, Set::appointment, 0x8216, Kind::binary},
+    {Prop::timeZoneStruct, Set::appointment, 0x8233, Kind::binary},
+    {Prop::timeZoneDescription, Set::appointment, 0x8234, Kind::text},
+    {Prop::toAttendeesString, Set::appointment, 0x823B, Kind::text},
+    {Prop::ccAttendeesString, Set::appointment, 0x823C, Kind::text},
+    {Prop::timeZoneDefinitionStartDisplay, Set::appointment, 0x825E, Kind::binary},
+    {Prop::timeZoneDefinitionEndDisplay, Set::appointment, 0x825F, Kind::binary},
+    {Prop::timeZoneDefinitionRecur, Set::appointment, 0x8260, Kind::binary},
+    {Prop::reminderDelta, Set::common, 0x8501, Kind::integer},
+    {Prop::reminderTime, Set::common, 0x8502, Kind::time},
+    {Prop::reminderSet, Set::common, 0x8503, Kind::boolean},
+    {Prop::taskGlobalId, Set::common, 0x8519, Kind::binary},
+    {Prop::internetAccountName, Set::common, 0x8580, Kind::text},
+    {Prop::taskStatus, Set::task, 0x8101, Kind::integer},
+    {Prop::percentComplete, Set::task, 0x8102, Kind::floating},
+    {Prop::taskStartDate, Set::task, 0x8104, Kind::time},
+    {Prop::taskDueDate, Set::task, 0x8105, Kind::time},
+    {Prop::taskDateCompleted, Set::task, 0x810F, Kind::time},
+    {Prop::taskRecurrence, Set::task, 0x8116, Kind::binary},
+}};
+
+consteval bool catalogueInOrder() {
+  for (std::size_t i = 0; i < kCatalogue.size(); ++i) {
+    if (static_cast<std::size_t>(kCatalogue[i].prop) != i) return false;
+  }
+  return true;
+}
+static_assert(catalogueInOrder(), "the catalogue lists every Prop once, in order");
+
+// The rows of one set, keyed for an IdIndex: attributes by their ID, tags by
+// their ID, named properties by set and number together.
+struct Keyed {
+  std::uint32_t key;
+  Prop prop;
+};
+
+constexpr std::uint32_t namedKey(Set set, std::uint32_t number) {
+  return static_cast<std::uint32_t>(set) << 24 ^ number;
+}
+
+template <std::size_t N>
+consteval std::array<Keyed, N> rowsOf(bool named, Set only = Set::attribute) {
+  std::array<Keyed, N> rows{};
+  std::size_t n = 0;
+  for (const Known& known : kCatalogue) {
+    bool take = named ? known.set > Set::tagged : known.set == only;
+    if (take) rows[n++] = {named ? namedKey(known.set, known.id) : known.id, known.prop};
+  }
+  return rows;
+}
+
+consteval std::size_t countOf(bool named, Set only = Set::attribute) {
+  std::size_t n = 0;
+  for (const Known& known : kCatalogue) n += (named ? known.set > Set::tagged : known.set == only) ? 1 : 0;
+  return n;
+}
+
+constexpr auto kAttributes = rowsOf<countOf(false)>(false);
+constexpr auto kTagged = rowsOf<countOf(false, Set::tagged)>(false, Set::tagged);
+constexpr auto kNamed = rowsOf<countOf(true)>(true);
+constexpr IdIndex kAttributeIndex(kAttributes, &Keyed::key);
+constexpr IdIndex kTaggedIndex(kTagged, &Keyed::key);
+constexpr IdIndex kNamedIndex(kNamed, &Keyed::key);
+static_assert(kAttributeIndex.complete() && kTaggedIndex.complete() && kNamedIndex.complete());
+
+template <std::size_t N>
+std::optional<Prop> lookUp(const IdIndex<N>& index, const std::array<Keyed, N>& rows, std::uint32_t key) {
+  int position = index.find(key);
+  if (position < 0) return std::nullopt;
+  return rows[static_cast<std::size_t>(position)].prop;
+}
+
+// The named property sets, as GUIDs are stored (the first three fields
+// little-endian).
+using Guid = std::array<std::uint8_t, 16>;
+struct NamedSet {
+  Guid guid;
+  Set set;
+};
+constexpr std::array<NamedSet, 4> kNamedSets{{
+    // PSETID_Meeting {6ED8DA90-450B-101B-98DA-00AA003F1305}
+    {{0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 0x10, 0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05}, Set::meeting},
+    // PSETID_Appointment {00062002-0000-0000-C000-000000000046}
+    {{0x02, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::appointment},
+    // PSETID_Common {00062008-0000-0000-C000-000000000046}
+    {{0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::common},
+    // PSETID_Task {00062003-0000-0000-C000-000000000046}
+    {{0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::task},
+}};
+
+// ---- Text ----
+
+// 8-bit text ends at its first NUL.
+ByteView untilNul(ByteView text) {
+  const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
+  if (nul == nullptr) return text;
+  return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
+}
+
+bool isUtf8(ByteView text) {
+  return utf8::isValid({reinterpret_cast<const char*>(text.data()), text.size()});
+}
+
+}  // namespace
+
+// ---- The catalogue ----
+
+std::optional<Prop> propForAttribute(std::uint32_t attributeId) {
+  return lookUp(kAttributeIndex, kAttributes, attributeId);
+}
+
+std::optional<Prop> propForTag(std::uint16_t id) { return lookUp(kTaggedIndex, kTagged, id); }
+
+std::optional<Prop> propForName(ByteView guid, std::uint32_t number) {
+  if (guid.size() != 16) return std::nullopt;
+  for (const NamedSet& set : kNamedSets) {
+    if (std::memcmp(set.guid.data(), guid.data(), 16) == 0) return lookUp(kNamedIndex, kNamed, namedKey(set.set, number));
+  }
+  return std::nullopt;
+}
+
+bool takesType(Prop prop, std::uint16_t type) {
+  // The HTML body is stored as bytes or as text.
+  if (prop == Prop::htmlBody && ofKind(Kind::text, type)) return true;
+  return ofKind(kCatalogue[static_cast<std::size_t>(prop)].kind, type);
+}
+
+// ---- Sets ----
+
+PropertySet::PropertySet(PropertySet&& other) noexcept
+    : entries_(std::exchange(other.entries_, nullptr)), count_(std::exchange(other.count_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {
+  std::memcpy(present_, other.present_, sizeof present_);
+  std::memset(other.present_, 0, sizeof other.present_);
+}
+
+PropertySet& PropertySet::operator=(PropertySet&& other) noexcept {
+  if (this != &other) {
+    std::free(entries_);
+    entries_ = std::exchange(other.entries_, nullptr);
+    count_ = std::exchange(other.count_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+    std::memcpy(present_, other.present_, sizeof present_);
+    std::memset(other.present_, 0, sizeof other.present_);
+  }
+  return *this;
+}
+
+PropertySet::~PropertySet() { std::free(entries_); }
+
+const PropertyValue* PropertySet::find(Prop prop) const {
+  auto bit = static_cast<unsigned>(prop);
+  if ((present_[bit / 64] >> (bit % 64) & 1) == 0) return nullptr;
+  for (std::uint32_t i = 0; i < count_; ++i) {
+    if (entries_[i].prop == prop) return &entries_[i].value;
+  }
+  return nullptr;
+}
+
+void PropertySet::add(Prop prop, const PropertyValue& value) {
+  auto bit = static_cast<unsigned>(prop);
+  std::uint64_t mask = std::uint64_t{1} << (bit % 64);
+  if ((present_[bit / 64] & mask) != 0) return;
+  if (count_ == capacity_) {
+    // Each property is kept once, so the set never holds more than the catalogue.
+    std::uint32_t capacity = capacity_ == 0 ? 8 : 2 * capacity_;
+    auto* grown = static_cast<Entry*>(std::realloc(entries_, capacity * sizeof(Entry)));
+    if (grown == nullptr) return;
+    entries_ = grown;
+    capacity_ = capacity;
+  }
+  entries_[count_++] = {prop, value};
+  present_[bit / 64] |= mask;
+}
+
+// ---- Values ----
+
+std::optional<std::int64_t> integerValue(const PropertyValue* value) {
+  if (value == nullptr) return std::nullopt;
+  switch (value->type) {
+    case PT_I2: return static_cast<std::int16_t>(value->data.word(0));
+    case PT_LONG: return static_cast<std::int32_t>(value->data.dword(0));
+    case PT_BOOLEAN: return value->data.word(0) != 0 ? 1 : 0;
+    case PT_I8: return static_cast<std::int64_t>(std::uint64_t{value->data.dword(0)} | std::uint64_t{value->data.dword(4)} << 32);
+    default: return std::nullopt;
+  }
+}
+
+std::optional<bool> booleanValue(const PropertyValue* value) {
+  std::optional<std::int64_t> number = integerValue(value);
+  if (!number) return std::nullopt;
+  return *number != 0;
+}
+
+std::optional<double> floatValue(const PropertyValue* value) {
+  if (value == nullptr) return std::nullopt;
+  if (value->type == PT_DOUBLE) {
+    std::uint64_t bits = std::uint64_t{value->data.dword(0)} | std::uint64_t{value->data.dword(4)} << 32;
+    double number;
+    std::memcpy(&number, &bits, sizeof number);
+    return number;
+  }
+  if (value->type == PT_R4) {
+    std::uint32_t bits = value->data.dword(0);
+    float number;
+    std::memcpy(&number, &bits, sizeof number);
+    return number;
+  }
+  std::optional<std::int64_t> number = integerValue(value);
+  if (!number) return std::nullopt;
+  return static_cast<double>(*number);
+}
+
+std::optional<std::int64_t> timeValue(const PropertyValue* value) {
+  if (value == nullptr || value->type != PT_SYSTIME) return std::nullopt;
+  std::uint64_t ticks = std::uint64_t{value->data.dword(0)} | std::uint64_t{value->data.dword(4)} << 32;
+  return civil::secondsFromFiletime(ticks);
+}
+
+std::optional<ByteView> binaryValue(const PropertyValue* value) {
+  if (value == nullptr || (value->type != PT_BINARY && value->type != PT_OBJECT)) return std::nullopt;
+  return value->data;
+}
+
+bool writeTextValue(const PropertyValue* value, BlockSink write, void* context) {
+  if (value == nullptr) return false;
+  if (value->type == PT_UNICODE) return utf16::toUtf8Blocks(value->data, write, context);
+  if (value->type != PT_STRING8) return false;
+  ByteView text = untilNul(value->data);
+  if (!codepage::hasHighBytes(text)) return text.empty() || write(text, context);
+  if (value->codePage != nullptr) return codepage::convertTextBlocks(*value->codePage, text, write, context);
+  if (isUtf8(text)) return write(text, context);
+  return codepage::convertWindows1252Blocks(text, write, context);
+}
+
+std::optional<std::string_view> shortTextValue(const PropertyValue* value, char (&text)[kScratchSize]) {
+  if (value == nullptr) return std::nullopt;
+  if (value->type == PT_UNICODE) return copyUnicodeValue(value->data, text);
+  if (value->type != PT_STRING8) return std::nullopt;
+  return copyTextValue(value->data, value->codePage, text);
+}
+
+OwnedText::OwnedText(OwnedText&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)) {}
+
+OwnedText& OwnedText::operator=(OwnedText&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+  return *this;
+}
+
+OwnedText::~OwnedText() { std::free(data_); }
+
+bool OwnedText::append(std::string_view bytes) {
+  if (bytes.size() > capacity_ - size_) {
+    if (bytes.size() > SIZE_MAX / 2 - size_) return false;
+    std::size_t capacity = std::max(2 * capacity_, size_ + bytes.size());
+    auto* grown = static_cast<char*>(std::realloc(data_, capacity));
+    if (grown == nullptr) return false;
+    data_ = grown;
+    capacity_ = capacity;
+  }
+  if (!bytes.empty()) std::memcpy(data_ + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
+  return true;
+}
+
+bool OwnedText::sink(ByteView block, void* text) {
+  return static_cast<OwnedText*>(text)->append({reinterpret_cast<const char*>(block.data()), block.size()});
+}
+
+OwnedText textOf(const PropertyValue* value) {
+  OwnedText text;
+  writeTextValue(value, OwnedText::sink, &text);
+  return text;
+}
+
+// ---- Records ----
+
+MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view name) {
+  if (message.partCount == message.partCapacity) {
+    std::uint32_t capacity = message.partCapacity == 0 ? 4 : 2 * message.partCapacity;
+    if (capacity > UINT32_MAX / 2) return nullptr;
+    auto* grown = static_cast<MessagePart*>(std::malloc(std::size_t{capacity} * sizeof(MessagePart)));
+    if (grown == nullptr) return nullptr;
+    for (std::uint32_t i = 0; i < message.partCount; ++i) {
+      new (&grown[i]) MessagePart(std::move(message.parts[i]));
+      message.parts[i].~MessagePart();
+    }
+    std::free(message.parts);
+    message.parts = grown;
+    message.partCapacity = capacity;
+  }
+  auto* copy = static_cast<char*>(std::malloc(name.size() + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, name.data(), name.size());
+  copy[name.size()] = '\0';
+  MessagePart* part = new (&message.parts[message.partCount++]) MessagePart;
+  part->kind = kind;
+  part->name = copy;
+  part->nameLength = static_cast<std::uint32_t>(name.size());
+  return part;
+}
+
+bool forEachRecipient(const PropertyValue* table, bool (*visit)(const PropertySet& row, void* context),
+                      void* context) {
+  std::optional<ByteView> bytes = binaryValue(table);
+  if (!bytes) return true;
+  std::uint32_t rows = bytes->dword(0);
+  // A row takes at least its 4-byte count.
+  if (bytes->size() < 4 || rows > (bytes->size() - 4) / 4) return false;
+  std::size_t offset = 4;
+  for (std::uint32_t i = 0; i < rows; ++i) {
+    PropertySet row;
+    ByteView rest = bytes->sub(offset);
+    std::optional<std::size_t> taken = rest.size() >= 4 ? keepPropertyList(rest, row, table->codePage) : std::nullopt;
+    if (!taken) return false;
+    if (!visit(row, context)) return true;
+    offset += *taken;
+  }
+  return true;
+}
+
+void freeMessage(MessageRecord* message) {
+  if (message == nullptr) return;
+  for (std::uint32_t i = 0; i < message->partCount; ++i) {
+    MessagePart& part = message->parts[i];
+    freeMessage(part.message);
+    std::free(part.name);
+    part.~MessagePart();
+  }
+  std::free(message->parts);
+  message->~MessageRecord();
+  std::free(message);
+}
+
+}  // namespace wendrel
