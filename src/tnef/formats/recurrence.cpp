@@ -124,12 +124,14 @@ bool isHijriPattern(PatternType type) {
   return type == PatternType::hijriMonth || type == PatternType::hijriMonthNth || type == PatternType::hijriMonthEnd;
 }
 
-// Default (unless the pattern is a Hijri one), CAL_GREGORIAN, CAL_GREGORIAN_US and
-// the four localized forms CAL_GREGORIAN_ME_FRENCH to CAL_GREGORIAN_XLIT_FRENCH.
+// Default (unless the pattern is a Hijri one), CAL_GREGORIAN, CAL_GREGORIAN_US,
+// the Japanese, Taiwanese, Korean and Thai eras (Gregorian months and days,
+// years counted otherwise) and the four localized forms
+// CAL_GREGORIAN_ME_FRENCH to CAL_GREGORIAN_XLIT_FRENCH.
 bool countsGregorianMonths(const RecurrencePattern& pattern) {
   std::uint16_t calendar = pattern.calendarType;
   if (isHijriPattern(pattern.patternType)) return false;
-  return calendar <= 0x0002 || (calendar >= 0x0009 && calendar <= 0x000C);
+  return calendar <= 0x0005 || calendar == 0x0007 || (calendar >= 0x0009 && calendar <= 0x000C);
 }
 
 bool isWeekDayMask(std::uint32_t mask) { return mask != 0 && (mask & ~kAllWeekDays) == 0; }
