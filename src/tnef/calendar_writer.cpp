@@ -93,11 +93,14 @@ Number number(std::int64_t value) {
 
 bool writeHex(ByteView bytes, BlockSink write, void* context) {
   constexpr char kDigits[] = "0123456789ABCDEF";
-  char pair[2];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    pair[0] = kDigits[bytes.data()[i] >> 4];
-    pair[1] = kDigits[bytes.data()[i] & 0xF];
-    if (!write(ByteView(reinterpret_cast<const std::uint8_t*>(pair), 2), context)) return false;
+  std::array<std::uint8_t, 256> block;
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t used = 0;
+    for (; i < bytes.size() && used < block.size(); ++i) {
+      block[used++] = static_cast<std::uint8_t>(kDigits[bytes.data()[i] >> 4]);
+      block[used++] = static_cast<std::uint8_t>(kDigits[bytes.data()[i] & 0xF]);
+    }
+    if (!write(ByteView(block.data(), used), context)) return false;
   }
   return true;
 }

@@ -13,12 +13,6 @@ namespace wendrel::ical {
 
 namespace {
 
-// How many octets the UTF-8 character that byte starts takes (1 for a
-// continuation byte, which never starts one).
-std::size_t characterLength(std::uint8_t byte) {
-  return byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-}
-
 bool isContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
 
 // Control characters other than tab may not stand in a value.
@@ -32,6 +26,11 @@ char* appendDigits(char* p, std::int64_t value, int digits) {
 }  // namespace
 
 void ContentLines::emit(const char* bytes, std::size_t count) {
+  if (count <= buffer_.size() - used_) {
+    std::memcpy(buffer_.data() + used_, bytes, count);
+    used_ += count;
+    return;
+  }
   while (count > 0) {
     if (used_ == buffer_.size()) flush();
     std::size_t take = std::min(count, buffer_.size() - used_);
@@ -49,18 +48,32 @@ void ContentLines::flush() {
 
 // A character that would pass the limit goes on a new physical line, which
 // starts with the space that marks it as a continuation.
-void ContentLines::putByte(char byte) {
-  auto octet = static_cast<std::uint8_t>(byte);
-  if (!isContinuation(octet) && column_ + characterLength(octet) > kLineLimit) {
-    emit("\r\n ", 3);
-    column_ = 1;
-  }
-  emit(&byte, 1);
-  ++column_;
-}
+void ContentLines::putByte(char byte) { put({&byte, 1}); }
 
+// Bytes go in runs: as much as the line has room for, cut back to the start
+// of the character that would not fit.
 void ContentLines::put(std::string_view bytes) {
-  for (char byte : bytes) putByte(byte);
+  while (!bytes.empty()) {
+    std::size_t room = kLineLimit - column_;
+    if (bytes.size() <= room) {
+      emit(bytes.data(), bytes.size());
+      column_ += bytes.size();
+      return;
+    }
+    std::size_t cut = room;
+    while (cut > 0 && isContinuation(static_cast<std::uint8_t>(bytes[cut]))) --cut;
+    if (cut == 0 && isContinuation(static_cast<std::uint8_t>(bytes[0]))) {
+      // The rest of a character begun in an earlier piece stays with it.
+      while (cut < bytes.size() && isContinuation(static_cast<std::uint8_t>(bytes[cut]))) ++cut;
+      emit(bytes.data(), cut);
+      column_ += cut;
+    } else {
+      emit(bytes.data(), cut);
+      emit("\r\n ", 3);
+      column_ = 1;
+    }
+    bytes.remove_prefix(cut);
+  }
 }
 
 void ContentLines::begin(std::string_view name) {
@@ -76,9 +89,12 @@ void ContentLines::parameter(std::string_view name, std::string_view value) {
   put(name);
   putByte('=');
   if (quote) putByte('"');
-  for (char byte : value) {
-    if (isControl(static_cast<std::uint8_t>(byte))) continue;
-    putByte(byte == '"' ? '\'' : byte);
+  while (!value.empty()) {
+    std::size_t run = 0;
+    while (run < value.size() && value[run] != '"' && !isControl(static_cast<std::uint8_t>(value[run]))) ++run;
+    put({value.data(), run});
+    if (run < value.size() && value[run] == '"') putByte('\'');
+    value.remove_prefix(std::min(run + 1, value.size()));
   }
   if (quote) putByte('"');
 }
@@ -88,9 +104,25 @@ void ContentLines::raw(std::string_view value) {
   put(value);
 }
 
+// True for the bytes TEXT escapes or leaves out.
+bool needsEscape(char byte) {
+  return byte == '\\' || byte == ';' || byte == ',' || isControl(static_cast<std::uint8_t>(byte));
+}
+
 void ContentLines::text(std::string_view value) {
   if (!std::exchange(valueStarted_, true)) putByte(':');
-  for (char byte : value) {
+  while (!value.empty()) {
+    // A run that needs no escaping goes whole.
+    std::size_t run = 0;
+    while (run < value.size() && !needsEscape(value[run])) ++run;
+    if (run != 0) {
+      pendingReturn_ = false;
+      put({value.data(), run});
+      value.remove_prefix(run);
+      continue;
+    }
+    char byte = value.front();
+    value.remove_prefix(1);
     // CRLF, LF and a CR alone are each one line break.
     if (std::exchange(pendingReturn_, false) && byte == '\n') continue;
     switch (byte) {
@@ -99,9 +131,7 @@ void ContentLines::text(std::string_view value) {
       case ',': put("\\,"); break;
       case '\r': pendingReturn_ = true; [[fallthrough]];
       case '\n': put("\\n"); break;
-      default:
-        if (!isControl(static_cast<std::uint8_t>(byte))) putByte(byte);
-        break;
+      default: break;  // other control characters stand in no value
     }
   }
 }
