@@ -61,6 +61,9 @@ html_10k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh 
 html_100k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../html-100k.tnef >/dev/null'")
 messages_1k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../messages-1k.tnef >/dev/null'")
 messages_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../messages-10k.tnef >/dev/null'")
+appointments_1k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../appointments-1k.tnef >/dev/null'")
+appointments_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../appointments-10k.tnef >/dev/null'")
+notes_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../notes-10k.tnef >/dev/null'")
 rm -rf saves
 props_100k=$(median 9 "$wendrel -v props-100k.tnef")
 props_1m=$(median 9 "$wendrel -v props-1m.tnef")
@@ -103,6 +106,9 @@ r=$(ratio "$titles_100k" "$titles_10k"); row "-s, 100k / 10k attachments of one 
 r=$(ratio "$props_1m" "$props_100k"); row "-v, 1M / 100k named Unicode properties (~10)" "$(ms "$props_1m")" "100k $(ms "$props_100k")" "$r" "$(verdict "$r" 15 max)"
 r=$(ratio "$html_100k" "$html_10k"); row "-s, 100k / 10k HTML bodies, user CPU (~10)" "$(ms "$html_100k")" "10k $(ms "$html_10k")" "$r" "$(verdict "$r" 15 max)"
 r=$(ratio "$messages_10k" "$messages_1k"); row "-s, 10k / 1k attached messages, user CPU (~10)" "$(ms "$messages_10k")" "1k $(ms "$messages_1k")" "$r" "$(verdict "$r" 15 max)"
+r=$(ratio "$appointments_10k" "$appointments_1k"); row "-s, 10k / 1k attached meetings, user CPU (~10)" "$(ms "$appointments_10k")" "1k $(ms "$appointments_1k")" "$r" "$(verdict "$r" 15 max)"
+per_item=$(awk -v a="$appointments_10k" -v b="$notes_10k" 'BEGIN { printf "%.1f", (a - b) / 10000 * 1e6 }')
+row "-s, a calendar item beyond its message, user CPU (<= 50 us)" "$per_item us" "notes $(ms "$notes_10k")" "" "$(verdict "$per_item" 50 max)"
 echo
 echo "Micro-benchmarks:"
 "$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'

@@ -16,14 +16,22 @@
 //                   attachment of its own (decoding nested streams)
 //   ole.tnef        an OLE object whose compound file holds a 100 MiB picture
 //                   in its CONTENTS stream (reading compound files)
+//   appointments-1k.tnef, appointments-10k.tnef
+//                   1,000 and 10,000 attached weekly meetings, each with a
+//                   recurrence and a time zone (writing calendar items)
+//   notes-10k.tnef  the same 10,000 messages as notes, which are no calendar
+//                   items: what decoding them costs without writing any
 //
 //   make_inputs DIR
 
 #include <cstdio>
 #include <string>
 
+#include "calendar_builder.h"
 #include "compound_file_builder.h"
+#include "recurrence_builder.h"
 #include "stream_builder.h"
+#include "time_zone_builder.h"
 
 using namespace wendrel::test;
 
@@ -166,6 +174,28 @@ Bytes oleObjectStream() {
   return stream.bytes();
 }
 
+// Attached meetings (each a whole stream in its attachment's properties).
+Bytes attachedMeetings(std::size_t count, std::string_view messageClass) {
+  ExceptionFields moved;
+  moved.original = minutesOn(2024, 3, 11, 720);
+  moved.start = minutesOn(2024, 3, 12, 720);
+  moved.end = minutesOn(2024, 3, 12, 750);
+  AppointmentFields recur = withExceptions({moved});
+  PatternFields weekly = weeklyOn(0x02, 1);  // on Mondays, with the exception's dates
+  weekly.deleted = recur.pattern.deleted;
+  weekly.modified = recur.pattern.modified;
+  recur.pattern = weekly;
+  recur.startTimeOffset = 720;
+  recur.endTimeOffset = 750;
+  wendrel::timezone::Rule eastern{2007, 0, 300, 0, -60, relativeDate(11, 0, 1, 2), relativeDate(3, 0, 2, 2)};
+  Bytes meeting = weeklyMeetingStream(messageClass, appointmentBytes(recur),
+                                      timeZoneDefinition(u"Eastern Standard Time", {eastern}));
+  Bytes properties = objectProperties({embeddedMessage(meeting)});
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count; ++i) stream.record(0x00069002, Bytes(14, 0), 2).record(0x00069005, properties, 2);
+  return stream.bytes();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,7 +216,10 @@ int main(int argc, char** argv) {
             writeBytes(dir + "/html-100k.tnef", htmlBodies(100000)) &&
             writeBytes(dir + "/messages-1k.tnef", attachedMessages(1000)) &&
             writeBytes(dir + "/messages-10k.tnef", attachedMessages(10000)) &&
-            writeBytes(dir + "/ole.tnef", oleObjectStream());
+            writeBytes(dir + "/ole.tnef", oleObjectStream()) &&
+            writeBytes(dir + "/appointments-1k.tnef", attachedMeetings(1000, "IPM.Appointment")) &&
+            writeBytes(dir + "/appointments-10k.tnef", attachedMeetings(10000, "IPM.Appointment")) &&
+            writeBytes(dir + "/notes-10k.tnef", attachedMeetings(10000, "IPM.Note"));
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }

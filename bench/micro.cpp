@@ -7,8 +7,13 @@
 #include <cstdio>
 #include <optional>
 
+#include "calendar_builder.h"
+#include "recurrence_builder.h"
 #include "rtf_builder.h"
 #include "stream_builder.h"
+#include "time_zone_builder.h"
+#include "wendrel/calendar.h"
+#include "wendrel/message.h"
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
 #include "wendrel/formats/compressed_rtf.h"
@@ -306,6 +311,38 @@ void registerDeencapsulationBenchmarks() {
   }
 }
 
+// One weekly meeting with a recurrence, an exception, a zone and two
+// attendees, written as iCalendar to nothing: what an item costs beyond
+// decoding its message.
+void calendarItem(benchmark::State& state) {
+  test::ExceptionFields moved;
+  moved.original = test::minutesOn(2024, 3, 11, 720);
+  moved.start = test::minutesOn(2024, 3, 12, 720);
+  moved.end = test::minutesOn(2024, 3, 12, 750);
+  test::AppointmentFields recur = test::withExceptions({moved});
+  test::PatternFields weekly = test::weeklyOn(0x02, 1);  // on Mondays, with the exception's dates
+  weekly.deleted = recur.pattern.deleted;
+  weekly.modified = recur.pattern.modified;
+  recur.pattern = weekly;
+  recur.startTimeOffset = 720;
+  wendrel::timezone::Rule eastern{2007, 0, 300, 0, -60, test::relativeDate(11, 0, 1, 2), test::relativeDate(3, 0, 2, 2)};
+  Bytes stream = test::weeklyMeetingStream("IPM.Schedule.Meeting.Request", test::appointmentBytes(recur),
+                                           test::timeZoneDefinition(u"Eastern Standard Time", {eastern}));
+  keepWholeMessages = true;
+  decodeStream(stream);
+  keepWholeMessages = false;
+  MessageRecord* message = takeDecodedMessage();
+  CalendarItem item = calendarItemOf(*message);
+  std::size_t written = 0;
+  auto count = [](ByteView block, void* total) {
+    *static_cast<std::size_t*>(total) += block.size();
+    return true;
+  };
+  for (auto _ : state) benchmark::DoNotOptimize(writeCalendarItem(*message, item, "Weekly review.ics", count, &written));
+  state.SetItemsProcessed(state.iterations());
+  freeMessage(message);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -326,6 +363,7 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("AttributeName", BM_AttributeName);
   registerRtfBenchmarks();
   registerDeencapsulationBenchmarks();
+  benchmark::RegisterBenchmark("Calendar/weeklyMeeting", calendarItem);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

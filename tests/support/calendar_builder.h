@@ -129,4 +129,24 @@ inline Bytes calendarStream(std::string_view messageClass, const ItemProperties&
   return stream.bytes();
 }
 
+// A weekly meeting as Outlook sends it: its times, place, zone (US Eastern,
+// a definition with one rule), a recurrence with one moved instance, and two
+// attendees. For benchmarks and seeds; recurrenceValue is an
+// AppointmentRecurrencePattern and zoneValue a TZDEFINITION made by the
+// callers' builders.
+inline Bytes weeklyMeetingStream(std::string_view messageClass, const Bytes& recurrenceValue, const Bytes& zoneValue) {
+  ItemProperties p;
+  p.text(0x0037, "Weekly review").text(0x0042, "Ada Lovelace").text(0x5D02, "ada@example.org")
+      .time(0x0039, 1709571600)
+      .time(NamedSet::appointment, 0x820D, 1709571600).time(NamedSet::appointment, 0x820E, 1709573400)
+      .text(NamedSet::appointment, 0x8208, "Room 1").integer(NamedSet::appointment, 0x8205, 2)
+      .binary(NamedSet::appointment, 0x8216, recurrenceValue).binary(NamedSet::appointment, 0x8260, zoneValue)
+      .binary(NamedSet::appointment, 0x825E, zoneValue).text(NamedSet::appointment, 0x8234, "(UTC-05:00) Eastern")
+      .boolean(NamedSet::common, 0x8503, true).integer(NamedSet::common, 0x8501, 15)
+      .text(0x1000, "Agenda: figures, then questions.");
+  Bytes rows = recipientTable({recipientRow("Grace Hopper", "grace@example.org", 1),
+                               recipientRow("Alan Turing", "alan@example.org", 2)});
+  return calendarStream(messageClass, p, rows);
+}
+
 }  // namespace wendrel::test
