@@ -7,10 +7,15 @@
 // stream that the check passes must read to exactly its size. And as both
 // kinds of time zone blob: a sound one must convert a local time it gave
 // back to an instant that gives that local time again, and describe no more
-// observances than its rules allow.
+// observances than its rules allow. And as recurrence patterns: a sound one
+// must give exactly the exceptions it counts. The walk keeps whole messages,
+// and every calendar item among them (the file's own message, and the ones
+// attached to it) is written as iCalendar, which must be UTF-8 in lines of at
+// most 75 octets, each ended by CRLF.
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,7 +23,11 @@
 #include "wendrel/cli.h"
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/calendar.h"
+#include "wendrel/formats/recurrence.h"
 #include "wendrel/formats/time_zones.h"
+#include "wendrel/formats/utf8.h"
+#include "wendrel/message.h"
 
 namespace {
 
@@ -97,12 +106,60 @@ void readAsTimeZones(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+void readAsRecurrence(const std::uint8_t* data, std::size_t size) {
+  namespace recurrence = wendrel::recurrence;
+  recurrence::AppointmentRecurrencePattern recur = recurrence::decodeAppointmentRecurrence(wendrel::ByteView(data, size));
+  if (recur.damage == recurrence::Damage::none) {
+    recurrence::ExceptionCursor cursor = recur.exceptions();
+    recurrence::Exception exception;
+    std::size_t count = 0;
+    while (cursor.next(exception)) ++count;
+    if (count != recur.exceptionCount) {
+      std::fprintf(stderr, "recurrence: %zu exceptions walked of %u\n", count, recur.exceptionCount);
+      std::abort();
+    }
+  }
+  recurrence::RecurrencePattern pattern = recurrence::decodeRecurrencePattern(wendrel::ByteView(data, size));
+  if (pattern.damage == recurrence::Damage::none) (void)recurrence::ruleOf(pattern);
+}
+
+bool keepText(wendrel::ByteView block, void* text) {
+  static_cast<std::string*>(text)->append(reinterpret_cast<const char*>(block.data()), block.size());
+  return true;
+}
+
+void checkCalendarText(const std::string& text) {
+  bool sound = wendrel::utf8::isValid(text) && text.ends_with("\r\n");
+  for (std::size_t at = 0, end; sound && at < text.size(); at = end + 2) {
+    end = text.find("\r\n", at);
+    sound = end != std::string::npos && end - at <= 75 &&
+            std::string_view(text).substr(at, end - at).find_first_of("\r\n") == std::string_view::npos;
+  }
+  if (!sound) {
+    std::fprintf(stderr, "calendar item is not sound iCalendar text:\n%s\n", text.c_str());
+    std::abort();
+  }
+}
+
+void writeCalendarItems(const wendrel::MessageRecord& message) {
+  wendrel::CalendarItem item = wendrel::calendarItemOf(message);
+  if (item.kind != wendrel::ItemKind::none) {
+    std::string text;
+    wendrel::writeCalendarItem(message, item, "item.ics", keepText, &text);
+    checkCalendarText(text);
+  }
+  for (std::uint32_t i = 0; i < message.partCount; ++i) {
+    if (message.parts[i].message != nullptr) writeCalendarItems(*message.parts[i].message);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   wendrel::fuzz::discardStandardOutput();
   wendrel::verbose = 1;
   wendrel::saveFiles = 0;
+  wendrel::keepWholeMessages = true;
   return 0;
 }
 
@@ -110,8 +167,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wendrel::fuzz::startOutputNearlyFull(size);
   wendrel::cli::writeHexDump(std::span<const std::uint8_t>(data, size));
   wendrel::fuzz::decodeOne(data, size);
+  if (wendrel::MessageRecord* message = wendrel::takeDecodedMessage()) {
+    writeCalendarItems(*message);
+    wendrel::freeMessage(message);
+  }
   expandAsRtfBody(data, size);
   readAsCompoundFile(data, size);
   readAsTimeZones(data, size);
+  readAsRecurrence(data, size);
   return 0;
 }

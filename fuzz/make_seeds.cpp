@@ -16,6 +16,8 @@
 #include "rtf_builder.h"
 #include "stream_builder.h"
 #include "time_zone_builder.h"
+#include "calendar_builder.h"
+#include "recurrence_builder.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;
@@ -244,11 +246,11 @@ std::vector<std::pair<std::string, std::string>> encapsulatedRtf() {
 // Time zone blobs of both kinds: northern, southern, without daylight saving,
 // with absolute dates, and a definition of a later minor version.
 std::vector<std::pair<std::string, Bytes>> timeZones() {
-  Rule eastern{2007, timezone::kRuleEffective, 300, 0, -60, relativeDate(11, 0, 1, 2), relativeDate(3, 0, 2, 2)};
-  Rule easternBefore{2006, 0, 300, 0, -60, relativeDate(10, 0, 5, 2), relativeDate(4, 0, 1, 2)};
-  Rule australia{0, 0, -600, 0, -60, relativeDate(4, 0, 1, 3), relativeDate(10, 0, 1, 2)};
-  Rule season{2014, 0, -120, 0, -60, absoluteDate(2014, 9, 25, 23), absoluteDate(2014, 5, 15, 0)};
-  Rule fixed{2015, 0, -120, 0, 0, {}, {}};
+  wendrel::timezone::Rule eastern{2007, timezone::kRuleEffective, 300, 0, -60, relativeDate(11, 0, 1, 2), relativeDate(3, 0, 2, 2)};
+  wendrel::timezone::Rule easternBefore{2006, 0, 300, 0, -60, relativeDate(10, 0, 5, 2), relativeDate(4, 0, 1, 2)};
+  wendrel::timezone::Rule australia{0, 0, -600, 0, -60, relativeDate(4, 0, 1, 3), relativeDate(10, 0, 1, 2)};
+  wendrel::timezone::Rule season{2014, 0, -120, 0, -60, absoluteDate(2014, 9, 25, 23), absoluteDate(2014, 5, 15, 0)};
+  wendrel::timezone::Rule fixed{2015, 0, -120, 0, 0, {}, {}};
   TimeZoneLayout later;
   later.minor = 2;
   later.headerExtra = {1, 2};
@@ -260,6 +262,68 @@ std::vector<std::pair<std::string, Bytes>> timeZones() {
       {"definition-eastern", timeZoneDefinition(u"Eastern Standard Time", {easternBefore, eastern})},
       {"definition-egypt", timeZoneDefinition(u"Egypt Standard Time", {season, fixed})},
       {"definition-later-minor", timeZoneDefinition(u"Eastern Standard Time", {easternBefore, eastern}, later)},
+  };
+}
+
+// Recurrence patterns of each kind, with exceptions that override texts.
+std::vector<std::pair<std::string, Bytes>> recurrences() {
+  test::ExceptionFields moved;
+  moved.original = test::minutesOn(2024, 3, 11, 720);
+  moved.start = test::minutesOn(2024, 3, 12, 780);
+  moved.end = test::minutesOn(2024, 3, 12, 810);
+  moved.flags = test::kOverrideSubject | test::kOverrideLocation | test::kOverrideBusyStatus;
+  moved.subject = moved.wideSubject = "moved";
+  moved.location = moved.wideLocation = "Hall";
+  test::AppointmentFields weekly = test::withExceptions({moved});
+  test::PatternFields mondays = test::weeklyOn(test::kMonday, 1);
+  mondays.deleted = weekly.pattern.deleted;
+  mondays.deleted.push_back(test::minutesOn(2024, 3, 18));
+  mondays.modified = weekly.pattern.modified;
+  weekly.pattern = mondays;
+  weekly.startTimeOffset = 720;
+  weekly.endTimeOffset = 750;
+  auto series = [](test::PatternFields pattern) {
+    test::AppointmentFields a;
+    a.pattern = pattern;
+    return test::appointmentBytes(a);
+  };
+  return {
+      {"weekly-exceptions", test::appointmentBytes(weekly)},
+      {"daily-count", series(test::endingAfter(test::dailyEvery(2 * test::kDay), 5))},
+      {"monthly-last-weekday",
+       series(test::monthly(test::kMonthNthPattern, {test::kWeekDays, 5}, 1, test::minutesOn(2024, 3, 29)))},
+      {"month-end-until", series(test::endingOn(test::monthly(test::kMonthEndPattern, {31}, 1, test::minutesOn(2024, 3, 31)),
+                                                test::minutesOn(2025, 3, 31)))},
+      {"yearly", series(test::monthly(test::kMonthPattern, {25}, 12, test::minutesOn(2024, 12, 25), test::kYearly))},
+  };
+}
+
+// Calendar items: a meeting request with a recurrence, a zone and
+// attendees, its reply and cancellation, an all-day appointment, a task and
+// a task request that carries one.
+std::vector<std::pair<std::string, Bytes>> calendarItems() {
+  wendrel::timezone::Rule eastern{2007, 0, 300, 0, -60, relativeDate(11, 0, 1, 2), relativeDate(3, 0, 2, 2)};
+  Bytes zone = timeZoneDefinition(u"Eastern Standard Time", {eastern});
+  Bytes recurrence = recurrences().front().second;
+  test::ItemProperties task;
+  task.text(0x0037, "Paint the shed").integer(test::NamedSet::task, 0x8101, 1)
+      .time(test::NamedSet::task, 0x8104, 1709510400).time(test::NamedSet::task, 0x8105, 1709856000)
+      .binary(test::NamedSet::task, 0x8116, test::patternBytes(test::endingAfter(test::weeklyOn(test::kMonday, 1), 4)));
+  Bytes taskStream = test::calendarStream("IPM.Task", task);
+  test::ItemProperties allDay;
+  allDay.text(0x0037, "Holiday").boolean(test::NamedSet::appointment, 0x8215, true)
+      .time(test::NamedSet::appointment, 0x820D, 1709528400).time(test::NamedSet::appointment, 0x820E, 1709614800)
+      .binary(test::NamedSet::appointment, 0x825E, zone);
+  Bytes withTask = StreamBuilder().record(attMessageClass, cString("IPM.TaskRequest"))
+                       .record(attAttachRenddata, Bytes(14, 0), 2)
+                       .record(attAttachment, objectProperties({embeddedMessage(taskStream)}), 2).bytes();
+  return {
+      {"meeting-request", test::weeklyMeetingStream("IPM.Schedule.Meeting.Request", recurrence, zone)},
+      {"meeting-reply", test::weeklyMeetingStream("IPM.Schedule.Meeting.Resp.Tent", recurrence, zone)},
+      {"meeting-cancel", test::weeklyMeetingStream("IPM.Microsoft Schedule.MtgCncl", recurrence, zone)},
+      {"all-day", test::calendarStream("IPM.Appointment", allDay)},
+      {"task", taskStream},
+      {"task-request", withTask},
   };
 }
 
@@ -341,6 +405,8 @@ int main(int argc, char** argv) {
     if (file.size() <= 65536) write(dir / ("compound-" + name + ".bin"), file);
   }
   for (const auto& [name, blob] : timeZones()) write(dir / ("tz-" + name + ".bin"), blob);
+  for (const auto& [name, blob] : recurrences()) write(dir / ("recurrence-" + name + ".bin"), blob);
+  for (const auto& [name, stream] : calendarItems()) write(dir / ("calendar-" + name + ".tnef"), stream);
   write(dir / "bad-signature.tnef", StreamBuilder(0x0001, 0xDEADBEEF).record(attSubject, cString("x")).bytes());
   write(dir / "header-only.tnef", StreamBuilder().bytes());
   write(dir / "record-cut.tnef", Bytes(subject.begin(), subject.end() - 3));
