@@ -209,6 +209,26 @@ class OwnedText {
 // The value's text (empty when it is none).
 OwnedText textOf(const PropertyValue* value);
 
+// ---- People ----
+
+// An e-mail address a mail or calendar program can write to: something
+// before and after one '@', and nothing that would end an address early.
+bool isAddress(std::string_view text);
+
+struct Mailbox {
+  OwnedText name;     // empty when there is none
+  OwnedText address;  // an address
+};
+
+// An SMTP address from a set: its SMTP property, else its e-mail address
+// when its address type is SMTP; empty when neither is an address.
+OwnedText smtpAddressOf(const PropertySet& set, Prop smtp, Prop addressType, Prop email);
+// The recipient of a recipient-table row, when it has an address.
+bool recipientOf(const PropertySet& row, Mailbox& mailbox);
+// A row's PR_RECIPIENT_TYPE without its flags: 1 To (also when missing), 2 Cc, 3 Bcc.
+std::int64_t recipientTypeOf(const PropertySet& row);
+inline constexpr std::int64_t kRecipientTo = 1, kRecipientCc = 2, kRecipientBcc = 3;
+
 struct MessageRecord;
 
 // ---- What keepWholeMessages adds: attachments as wendrel saves them ----
@@ -241,7 +261,9 @@ struct MessageRecord {
   bool goodSignature = false;
   bool endedEarly = false;
   std::size_t bytesLeft = 0;
-  // keepWholeMessages only
+  // keepWholeMessages only: the name the first compressed-RTF body is saved
+  // under, and the attachments.
+  char rtfBodyName[32] = "";
   MessagePart* parts = nullptr;
   std::uint32_t partCount = 0;
   std::uint32_t partCapacity = 0;
@@ -267,6 +289,13 @@ std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, con
 // keepWholeMessages: the caller owns it and frees it with freeMessage.
 MessageRecord* takeDecodedMessage();
 void freeMessage(MessageRecord* message);
+
+// Who sent a message: the one it was sent for, else its sender, each only
+// when it gives an address.
+bool senderOf(const MessageRecord& message, Mailbox& mailbox);
+// The account it was sent from (PidLidInternetAccountName, else the text after
+// the last 0x01 of PR_PRIMARY_SEND_ACCT), without a name.
+bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox);
 
 // ---- Recipient rows ----
 // Calls visit with the kept properties of each row of an attRecipTable value

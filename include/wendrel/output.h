@@ -125,6 +125,9 @@ void flush();
 
 // A message on standard error, printf-style, after flushing standard output.
 [[gnu::format(printf, 1, 2)]] void error(const char* format, ...);
+// Drops the messages error() would print, for a program that reports what
+// it made of the stream in its own words.
+void silenceErrors(bool silent);
 
 // Writes out what is left and closes standard output. On failure prints
 // "Error writing to standard output" and the system error line on standard

@@ -12,6 +12,7 @@
 #include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/formats/utf16.h"
 #include "wendrel/formats/utf8.h"
+#include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -172,6 +173,10 @@ void saveCompressedRtf(std::string_view target, ByteView value) {
 void handleCompressedRtf(ByteView data) {
   BodyName name;
   std::string_view fileName = bodyFileName(name, rtfFileCounter++, data.size(), ".rtf");
+  MessageRecord* message = currentMessage();
+  if (keepWholeMessages && message != nullptr && message->rtfBodyName[0] == '\0') {
+    *std::copy(fileName.begin(), fileName.end(), message->rtfBodyName) = '\0';
+  }
   if (!saveFiles) {
     out::text("\tContains Compressed RTF MAPI property\n");
     return;

@@ -52,31 +52,10 @@ enum DamageBit : unsigned { kRecurrenceDamage = 1, kTimeZoneDamage = 2, kRecipie
 
 // ---- Small texts ----
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-           return lower(x) == lower(y);
-         });
-}
-
 std::string_view trimmed(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-// An e-mail address a calendar can write to: something before and after one
-// '@', and nothing that would end a mailto value early.
-bool isAddress(std::string_view text) {
-  std::size_t at = text.find('@');
-  if (at == std::string_view::npos || at == 0 || at + 1 == text.size() || text.find('@', at + 1) != std::string_view::npos) {
-    return false;
-  }
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    auto byte = static_cast<std::uint8_t>(c);
-    return byte <= ' ' || byte == 0x7F || c == '<' || c == '>' || c == '"' || c == ',' || c == ';' || c == ':' ||
-           c == '(' || c == ')';
-  });
 }
 
 struct Number {
@@ -107,68 +86,7 @@ bool writeHex(ByteView bytes, BlockSink write, void* context) {
 
 // ---- People ----
 
-struct Person {
-  OwnedText name;
-  OwnedText address;
-};
-
-// An SMTP address: the set's SMTP property, else its e-mail address when its
-// address type is SMTP.
-OwnedText smtpAddressOf(const PropertySet& set, Prop smtp, Prop addressType, Prop email) {
-  OwnedText address = textOf(set.find(smtp));
-  if (isAddress(address.view())) return address;
-  if (!equalsIgnoringCase(trimmed(textOf(set.find(addressType)).view()), "SMTP")) return {};
-  address = textOf(set.find(email));
-  return isAddress(address.view()) ? std::move(address) : OwnedText{};
-}
-
-bool personFrom(const PropertySet& set, Prop name, Prop smtp, Prop addressType, Prop email, Person& person) {
-  person.address = smtpAddressOf(set, smtp, addressType, email);
-  if (person.address.empty()) return false;
-  person.name = textOf(set.find(name));
-  return true;
-}
-
-// The account a message was sent from: PidLidInternetAccountName, else the
-// text after the last 0x01 of PR_PRIMARY_SEND_ACCT.
-bool accountOf(const PropertySet& set, Person& person) {
-  OwnedText account = textOf(set.find(Prop::internetAccountName));
-  if (isAddress(account.view())) {
-    person.address = std::move(account);
-    return true;
-  }
-  OwnedText primary = textOf(set.find(Prop::primarySendAccount));
-  std::string_view text = primary.view();
-  std::size_t separator = text.rfind('\x01');
-  if (separator == std::string_view::npos) return false;
-  text.remove_prefix(separator + 1);
-  if (!isAddress(text)) return false;
-  person.address = OwnedText{};
-  person.address.append(text);
-  return true;
-}
-
-// Who sent a message: the one it was sent for, else its sender, else its
-// account (without a name), each only when it gives an address.
-bool senderOf(const MessageRecord& message, Person& person) {
-  const PropertySet& set = message.properties;
-  return personFrom(set, Prop::sentRepresentingName, Prop::sentRepresentingSmtpAddress,
-                    Prop::sentRepresentingAddressType, Prop::sentRepresentingEmailAddress, person) ||
-         personFrom(set, Prop::senderName, Prop::senderSmtpAddress, Prop::senderAddressType, Prop::senderEmailAddress,
-                    person) ||
-         accountOf(set, person);
-}
-
-bool rowPerson(const PropertySet& row, Person& person) {
-  return personFrom(row, Prop::displayName, Prop::smtpAddress, Prop::addressType, Prop::emailAddress, person);
-}
-
-constexpr std::int64_t kTo = 1, kCc = 2, kBcc = 3;
-
-std::int64_t recipientTypeOf(const PropertySet& row) {
-  // The high bits carry flags (a recipient already sent to, say).
-  return integerValue(row.find(Prop::recipientType)).value_or(kTo) & 0x0FFFFFFF;
-}
+using Person = Mailbox;
 
 // The first To row of a message's recipient table.
 bool firstToRow(Writing& w, const MessageRecord& message, Person& person) {
@@ -178,7 +96,7 @@ bool firstToRow(Writing& w, const MessageRecord& message, Person& person) {
   } find{&person, false};
   bool whole = forEachRecipient(message.find(Prop::attRecipTable), [](const PropertySet& row, void* context) {
     auto& f = *static_cast<Find*>(context);
-    if (recipientTypeOf(row) != kTo || !rowPerson(row, *f.person)) return true;
+    if (recipientTypeOf(row) != kRecipientTo || !recipientOf(row, *f.person)) return true;
     f.found = true;
     return false;
   }, &find);
@@ -206,7 +124,9 @@ void writeOrganizer(Writing& w) {
   if (w.item.method == CalendarMethod::reply) {
     found = firstToRow(w, w.message, person);
   } else {
-    found = (w.item.request != nullptr && senderOf(*w.item.request, person)) || senderOf(w.message, person);
+    // A calendar takes the account a meeting was sent from when nothing names the sender.
+    auto sent = [&](const MessageRecord& message) { return senderOf(message, person) || sendingAccountOf(message, person); };
+    found = (w.item.request != nullptr && sent(*w.item.request)) || sent(w.message);
   }
   if (found) writePersonLine(w.lines, "ORGANIZER", person, {});
 }
@@ -231,11 +151,13 @@ bool writeRowAttendee(const PropertySet& row, void* context) {
   constexpr std::int64_t kOrganizerRow = 0x0002;
   if ((integerValue(row.find(Prop::recipientFlags)).value_or(0) & kOrganizerRow) != 0) return true;
   Person person;
-  if (!rowPerson(row, person)) return true;
+  if (!recipientOf(row, person)) return true;
   std::int64_t type = recipientTypeOf(row);
-  std::string_view role = type == kCc ? "OPT-PARTICIPANT" : type == kBcc ? "NON-PARTICIPANT" : "REQ-PARTICIPANT";
+  std::string_view role = type == kRecipientCc    ? "OPT-PARTICIPANT"
+                          : type == kRecipientBcc ? "NON-PARTICIPANT"
+                                                  : "REQ-PARTICIPANT";
   writePersonLine(rows.writing->lines, "ATTENDEE", person,
-                  {{"CUTYPE", type == kBcc ? "RESOURCE" : ""},
+                  {{"CUTYPE", type == kRecipientBcc ? "RESOURCE" : ""},
                    {"ROLE", role},
                    {"PARTSTAT", partStatus(integerValue(row.find(Prop::recipientTrackStatus)).value_or(0))},
                    {"RSVP", rows.rsvp}});
@@ -277,7 +199,7 @@ void writeAttendeeString(Writing& w, Prop prop, std::string_view role, std::stri
 // A reply names one attendee, its sender, with the answer it gives.
 void writeReplyAttendee(Writing& w) {
   Person person;
-  if (!senderOf(w.message, person)) return;
+  if (!senderOf(w.message, person) && !sendingAccountOf(w.message, person)) return;
   std::string_view status = w.item.reply == ReplyStatus::accepted  ? "ACCEPTED"
                             : w.item.reply == ReplyStatus::declined ? "DECLINED"
                                                                     : "TENTATIVE";

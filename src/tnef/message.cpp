@@ -397,6 +397,87 @@ OwnedText textOf(const PropertyValue* value) {
   return text;
 }
 
+// ---- People ----
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool mailboxFrom(const PropertySet& set, Prop name, Prop smtp, Prop addressType, Prop email, Mailbox& mailbox) {
+  mailbox.address = smtpAddressOf(set, smtp, addressType, email);
+  if (mailbox.address.empty()) return false;
+  mailbox.name = textOf(set.find(name));
+  return true;
+}
+
+}  // namespace
+
+bool isAddress(std::string_view text) {
+  std::size_t at = text.find('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == text.size() || text.find('@', at + 1) != std::string_view::npos) {
+    return false;
+  }
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    auto byte = static_cast<std::uint8_t>(c);
+    return byte <= ' ' || byte == 0x7F || c == '<' || c == '>' || c == '"' || c == ',' || c == ';' || c == ':' ||
+           c == '(' || c == ')' || c == '[' || c == ']' || c == '\\';
+  });
+}
+
+OwnedText smtpAddressOf(const PropertySet& set, Prop smtp, Prop addressType, Prop email) {
+  OwnedText address = textOf(set.find(smtp));
+  if (isAddress(address.view())) return address;
+  if (!equalsIgnoringCase(trimmed(textOf(set.find(addressType)).view()), "SMTP")) return {};
+  address = textOf(set.find(email));
+  if (isAddress(address.view())) return address;
+  return {};
+}
+
+bool recipientOf(const PropertySet& row, Mailbox& mailbox) {
+  return mailboxFrom(row, Prop::displayName, Prop::smtpAddress, Prop::addressType, Prop::emailAddress, mailbox);
+}
+
+std::int64_t recipientTypeOf(const PropertySet& row) {
+  // The high bits carry flags (a recipient already sent to, say).
+  return integerValue(row.find(Prop::recipientType)).value_or(kRecipientTo) & 0x0FFFFFFF;
+}
+
+bool senderOf(const MessageRecord& message, Mailbox& mailbox) {
+  const PropertySet& set = message.properties;
+  return mailboxFrom(set, Prop::sentRepresentingName, Prop::sentRepresentingSmtpAddress,
+                     Prop::sentRepresentingAddressType, Prop::sentRepresentingEmailAddress, mailbox) ||
+         mailboxFrom(set, Prop::senderName, Prop::senderSmtpAddress, Prop::senderAddressType, Prop::senderEmailAddress,
+                     mailbox);
+}
+
+bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox) {
+  OwnedText account = textOf(message.find(Prop::internetAccountName));
+  if (!isAddress(account.view())) {
+    OwnedText primary = textOf(message.find(Prop::primarySendAccount));
+    std::string_view text = primary.view();
+    std::size_t separator = text.rfind('\x01');
+    if (separator == std::string_view::npos) return false;
+    text.remove_prefix(separator + 1);
+    if (!isAddress(text)) return false;
+    account = OwnedText{};
+    account.append(text);
+  }
+  mailbox.name = OwnedText{};
+  mailbox.address = std::move(account);
+  return true;
+}
+
 // ---- Records ----
 
 MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view name) {

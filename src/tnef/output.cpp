@@ -49,7 +49,14 @@ void flush() {
   if (std::fflush(detail::destination()) != 0 && detail::firstError == 0) detail::firstError = errno != 0 ? errno : EIO;
 }
 
+namespace {
+bool errorsSilenced = false;
+}  // namespace
+
+void silenceErrors(bool silent) { errorsSilenced = silent; }
+
 void error(const char* format, ...) {
+  if (errorsSilenced) return;
   flush();
   std::va_list args;
   va_start(args, format);
