@@ -23,6 +23,7 @@
 
 #include "wendrel/bytes.h"
 #include "wendrel/formats/compound_file.h"
+#include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
@@ -296,6 +297,27 @@ bool senderOf(const MessageRecord& message, Mailbox& mailbox);
 // The account it was sent from (PidLidInternetAccountName, else the text after
 // the last 0x01 of PR_PRIMARY_SEND_ACCT), without a name.
 bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox);
+
+// ---- Bodies ----
+// True for a text value that holds something before its terminator.
+bool hasText(const PropertyValue* value);
+// What a compressed-RTF body encapsulates (none for plain or damaged RTF).
+RtfEncapsulation encapsulationOf(const PropertyValue* rtf);
+// The RTF body's document, as UTF-8: in html mode the HTML it encapsulates,
+// in text mode the text it encapsulates or, for plain RTF and encapsulated
+// HTML, the text a reader shows. False when it is no sound body or write fails.
+bool writeRtfBody(const PropertyValue* rtf, RtfEncapsulation mode, BlockSink write, void* context);
+// The message's text: its text body (PR_BODY, else attBody), else the text
+// of its RTF body; false when it has none or write fails.
+bool writePlainText(const MessageRecord& message, BlockSink write, void* context);
+// The code page 8-bit HTML is in: its Internet code page (PR_INTERNET_CPID),
+// else the charset it declares; nullptr when neither can be used.
+const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView html);
+// 8-bit HTML as UTF-8: in htmlCodePage, else as it stands when it is UTF-8,
+// else read as windows-1252. Unicode HTML as UTF-8.
+bool writeHtmlText(const MessageRecord& message, const PropertyValue* html, BlockSink write, void* context);
+// The bytes of an HTML body as stored (8-bit text up to its first NUL).
+ByteView storedHtml(const PropertyValue* html);
 
 // ---- Recipient rows ----
 // Calls visit with the kept properties of each row of an attRecipTable value

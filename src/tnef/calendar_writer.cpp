@@ -13,9 +13,6 @@
 
 #include "wendrel/calendar.h"
 #include "wendrel/formats/civil_time.h"
-#include "wendrel/formats/code_pages.h"
-#include "wendrel/formats/compressed_rtf.h"
-#include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/formats/global_object_id.h"
 #include "wendrel/formats/icalendar.h"
 #include "wendrel/formats/recurrence.h"
@@ -507,45 +504,11 @@ OwnedText summaryOf(const MessageRecord& message) {
   return rest;
 }
 
-// The RTF body's text: what it encapsulates in text mode, which for plain RTF
-// and for encapsulated HTML is the text a reader shows.
-bool writeRtfText(const PropertyValue* value, RtfEncapsulation mode, BlockSink write, void* context) {
-  std::optional<ByteView> data = binaryValue(value);
-  if (!data) return false;
-  CompressedRtf rtf = inspectCompressedRtf(*data);
-  if (rtf.damage != RtfDamage::none) return false;
-  RtfDeencapsulator decoder(mode, write, context);
-  auto feed = [](ByteView block, void* d) { return static_cast<RtfDeencapsulator*>(d)->feed(block); };
-  return expandCompressedRtf(rtf, feed, &decoder) && decoder.finish();
-}
-
-RtfEncapsulation rtfEncapsulation(const PropertyValue* value) {
-  std::optional<ByteView> data = binaryValue(value);
-  if (!data) return RtfEncapsulation::none;
-  CompressedRtf rtf = inspectCompressedRtf(*data);
-  if (rtf.damage != RtfDamage::none) return RtfEncapsulation::none;
-  EncapsulationProbe probe;
-  auto feed = [](ByteView block, void* p) { return !static_cast<EncapsulationProbe*>(p)->feed(block); };
-  expandCompressedRtf(rtf, feed, &probe);
-  return probe.result();
-}
-
-bool hasText(const PropertyValue* value) {
-  if (value == nullptr || (value->type != PT_STRING8 && value->type != PT_UNICODE)) return false;
-  return value->data.size() >= (value->type == PT_UNICODE ? 2u : 1u) && value->data.byte(0) != 0;
-}
-
-// DESCRIPTION: the text body, else the text of the RTF body, without the
-// line breaks and blanks that end it (nothing when nothing else is left).
+// DESCRIPTION: the message's text, without the line breaks and blanks that
+// end it (nothing when nothing else is left).
 void writeDescription(ContentLines& lines, const MessageRecord& message) {
-  const PropertyValue* text = message.find(Prop::body);
-  if (!hasText(text)) text = message.find(Prop::attBody);
   OwnedText description;
-  if (hasText(text)) {
-    writeTextValue(text, OwnedText::sink, &description);
-  } else {
-    writeRtfText(message.find(Prop::rtfCompressed), RtfEncapsulation::text, OwnedText::sink, &description);
-  }
+  writePlainText(message, OwnedText::sink, &description);
   std::string_view body = description.view();
   while (!body.empty() && (body.back() == '\r' || body.back() == '\n' || body.back() == ' ' || body.back() == '\t')) {
     body.remove_suffix(1);
@@ -553,36 +516,19 @@ void writeDescription(ContentLines& lines, const MessageRecord& message) {
   if (!body.empty()) lines.textLine("DESCRIPTION", body);
 }
 
-// 8-bit HTML in the charset its Internet code page names, else UTF-8 when it
-// is, else windows-1252.
-bool writeHtml(const PropertyValue* html, const MessageRecord& message, BlockSink write, void* context) {
-  if (html->type == PT_UNICODE) return writeTextValue(html, write, context);
-  ByteView bytes = html->data;
-  if (html->type == PT_STRING8) {
-    const void* nul = bytes.empty() ? nullptr : std::memchr(bytes.data(), 0, bytes.size());
-    if (nul != nullptr) bytes = bytes.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - bytes.data()));
-  }
-  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
-  const codepage::CodePage* page =
-      cpid && *cpid > 0 && *cpid <= UINT32_MAX ? codepage::openCodePage(static_cast<std::uint32_t>(*cpid)) : nullptr;
-  if (page != nullptr) return codepage::convertTextBlocks(*page, bytes, write, context);
-  if (utf8::isValid({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) return write(bytes, context);
-  return codepage::convertWindows1252Blocks(bytes, write, context);
-}
-
 // X-ALT-DESC: the HTML body, else the HTML the RTF body encapsulates.
 void writeHtmlDescription(ContentLines& lines, const MessageRecord& message) {
   const PropertyValue* html = message.find(Prop::htmlBody);
   const PropertyValue* rtf = message.find(Prop::rtfCompressed);
-  bool fromRtf = html == nullptr && rtfEncapsulation(rtf) == RtfEncapsulation::html;
+  bool fromRtf = html == nullptr && encapsulationOf(rtf) == RtfEncapsulation::html;
   if (html == nullptr && !fromRtf) return;
   lines.begin("X-ALT-DESC");
   lines.parameter("FMTTYPE", "text/html");
   lines.raw("");
   if (fromRtf) {
-    writeRtfText(rtf, RtfEncapsulation::html, ContentLines::textSink, &lines);
+    writeRtfBody(rtf, RtfEncapsulation::html, ContentLines::textSink, &lines);
   } else {
-    writeHtml(html, message, ContentLines::textSink, &lines);
+    writeHtmlText(message, html, ContentLines::textSink, &lines);
   }
   lines.end();
 }

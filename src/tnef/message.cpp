@@ -12,6 +12,7 @@
 
 #include "wendrel/formats/civil_time.h"
 #include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/formats/utf16.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/id_index.h"
@@ -476,6 +477,65 @@ bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox) {
   mailbox.name = OwnedText{};
   mailbox.address = std::move(account);
   return true;
+}
+
+// ---- Bodies ----
+
+bool hasText(const PropertyValue* value) {
+  if (value == nullptr || (value->type != PT_STRING8 && value->type != PT_UNICODE)) return false;
+  return value->type == PT_UNICODE ? value->data.word(0) != 0 : value->data.byte(0) != 0;
+}
+
+RtfEncapsulation encapsulationOf(const PropertyValue* rtf) {
+  std::optional<ByteView> data = binaryValue(rtf);
+  if (!data) return RtfEncapsulation::none;
+  CompressedRtf body = inspectCompressedRtf(*data);
+  if (body.damage != RtfDamage::none) return RtfEncapsulation::none;
+  EncapsulationProbe probe;
+  auto feed = [](ByteView block, void* p) { return !static_cast<EncapsulationProbe*>(p)->feed(block); };
+  expandCompressedRtf(body, feed, &probe);
+  return probe.result();
+}
+
+bool writeRtfBody(const PropertyValue* rtf, RtfEncapsulation mode, BlockSink write, void* context) {
+  std::optional<ByteView> data = binaryValue(rtf);
+  if (!data) return false;
+  CompressedRtf body = inspectCompressedRtf(*data);
+  if (body.damage != RtfDamage::none) return false;
+  RtfDeencapsulator decoder(mode, write, context);
+  auto feed = [](ByteView block, void* d) { return static_cast<RtfDeencapsulator*>(d)->feed(block); };
+  return expandCompressedRtf(body, feed, &decoder) && decoder.finish();
+}
+
+bool writePlainText(const MessageRecord& message, BlockSink write, void* context) {
+  const PropertyValue* text = message.find(Prop::body);
+  if (!hasText(text)) text = message.find(Prop::attBody);
+  if (hasText(text)) return writeTextValue(text, write, context);
+  return writeRtfBody(message.find(Prop::rtfCompressed), RtfEncapsulation::text, write, context);
+}
+
+ByteView storedHtml(const PropertyValue* html) {
+  if (html == nullptr) return {};
+  return html->type == PT_STRING8 ? untilNul(html->data) : html->data;
+}
+
+const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView html) {
+  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
+  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
+    if (const codepage::CodePage* page = codepage::openCodePage(static_cast<std::uint32_t>(*cpid))) return page;
+  }
+  char name[40];
+  std::string_view declared = codepage::declaredCharset(html, name);
+  return declared.empty() ? nullptr : codepage::openCharset(declared);
+}
+
+bool writeHtmlText(const MessageRecord& message, const PropertyValue* html, BlockSink write, void* context) {
+  if (html == nullptr) return false;
+  if (html->type == PT_UNICODE) return writeTextValue(html, write, context);
+  ByteView bytes = storedHtml(html);
+  if (const codepage::CodePage* page = htmlCodePage(message, bytes)) return codepage::convertTextBlocks(*page, bytes, write, context);
+  if (isUtf8(bytes)) return bytes.empty() || write(bytes, context);
+  return codepage::convertWindows1252Blocks(bytes, write, context);
 }
 
 // ---- Records ----

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "wendrel/bytes.h"
 
@@ -23,6 +24,19 @@ struct CodePage;
 const CodePage* openCodePage(std::uint32_t number);
 
 std::uint32_t codePageNumber(const CodePage& page);
+
+// ---- Charsets by name, as MIME and HTML label text ----
+// The IANA name of a code page ("windows-1251", "koi8-r", "iso-8859-8-i"),
+// or nothing when it has none here.
+std::string_view ianaName(std::uint32_t number);
+// The code page a charset name stands for (compared without regard to case:
+// the IANA names above, "cpNNNN", "windows-NNNN", "iso-8859-N"), opened;
+// nullptr when it names none that can be used.
+const CodePage* openCharset(std::string_view name);
+// The charset an HTML document declares in its first 1024 bytes (a meta
+// charset, or charset= in a meta content), copied into name; empty when it
+// declares none.
+std::string_view declaredCharset(ByteView html, char (&name)[40]);
 
 // True when some byte of text is above 0x7F.
 bool hasHighBytes(ByteView text);

@@ -6,6 +6,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -38,6 +39,7 @@ const char* converterName(std::uint32_t number, char (&name)[16]) {
   if (number == 21866) return "KOI8-U";
   if (number == 65001) return "UTF-8";
   if (number == 10000) return "MACINTOSH";  // iconv has no "CP10000"
+  if (number == 38598) return "ISO-8859-8";  // the logical-order form of 28598
   bool iso = number >= 28591 && number <= 28606;
   const char* prefix = iso ? "ISO-8859-" : "CP";
   std::size_t length = std::strlen(prefix);
@@ -180,6 +182,90 @@ const CodePage* openCodePage(std::uint32_t number) {
 }
 
 std::uint32_t codePageNumber(const CodePage& page) { return page.number; }
+
+namespace {
+
+struct NamedCodePage {
+  std::uint32_t number;
+  std::string_view name;
+};
+
+// The names mail and the web label text with.
+constexpr std::array<NamedCodePage, 25> kIanaNames{{
+    {65001, "utf-8"},       {20127, "us-ascii"},     {1250, "windows-1250"}, {1251, "windows-1251"},
+    {1252, "windows-1252"}, {1253, "windows-1253"},  {1254, "windows-1254"}, {1255, "windows-1255"},
+    {1256, "windows-1256"}, {1257, "windows-1257"},  {1258, "windows-1258"}, {874, "windows-874"},
+    {866, "ibm866"},        {20866, "koi8-r"},       {21866, "koi8-u"},      {932, "shift_jis"},
+    {936, "gb2312"},        {949, "ks_c_5601-1987"}, {950, "big5"},          {51932, "euc-jp"},
+    {51949, "euc-kr"},      {54936, "gb18030"},      {38598, "iso-8859-8-i"}, {10000, "macintosh"},
+    {50220, "iso-2022-jp"},
+}};
+
+char lowered(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+bool sameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowered(x) == lowered(y); });
+}
+
+// The number after prefix in name ("windows-1251" after "windows-"), or 0.
+std::uint32_t numberAfter(std::string_view name, std::string_view prefix) {
+  if (name.size() <= prefix.size() || !sameName(name.substr(0, prefix.size()), prefix)) return 0;
+  std::uint32_t number = 0;
+  std::string_view digits = name.substr(prefix.size());
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  return error == std::errc() && end == digits.data() + digits.size() ? number : 0;
+}
+
+bool isCharsetCharacter(std::uint8_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         c == '.' || c == ':';
+}
+
+}  // namespace
+
+std::string_view ianaName(std::uint32_t number) {
+  for (const NamedCodePage& named : kIanaNames) {
+    if (named.number == number) return named.name;
+  }
+  if (number >= 28591 && number <= 28606 && number != 28601 && number != 28602) {
+    static constexpr std::string_view kIso[] = {"iso-8859-1", "iso-8859-2",  "iso-8859-3",  "iso-8859-4",
+                                                "iso-8859-5", "iso-8859-6",  "iso-8859-7",  "iso-8859-8",
+                                                "iso-8859-9", "iso-8859-10", "",            "",
+                                                "iso-8859-13", "iso-8859-14", "iso-8859-15", "iso-8859-16"};
+    return kIso[number - 28591];
+  }
+  return {};
+}
+
+const CodePage* openCharset(std::string_view name) {
+  for (const NamedCodePage& named : kIanaNames) {
+    if (sameName(name, named.name)) return openCodePage(named.number);
+  }
+  if (std::uint32_t part = numberAfter(name, "iso-8859-"); part >= 1 && part <= 16) return openCodePage(28590 + part);
+  if (std::uint32_t number = numberAfter(name, "windows-")) return openCodePage(number);
+  if (std::uint32_t number = numberAfter(name, "cp")) return openCodePage(number);
+  if (sameName(name, "utf8")) return openCodePage(65001);
+  if (sameName(name, "latin1") || sameName(name, "iso_8859-1")) return openCodePage(28591);
+  return nullptr;
+}
+
+std::string_view declaredCharset(ByteView html, char (&name)[40]) {
+  constexpr std::string_view kKey = "charset=";
+  std::string_view text(reinterpret_cast<const char*>(html.data()), std::min<std::size_t>(html.size(), 1024));
+  for (std::size_t at = 0; at + kKey.size() <= text.size(); ++at) {
+    if (!sameName(text.substr(at, kKey.size()), kKey)) continue;
+    std::size_t start = at + kKey.size();
+    while (start < text.size() && (text[start] == '"' || text[start] == '\'' || text[start] == ' ')) ++start;
+    std::size_t length = 0;
+    while (start + length < text.size() && length + 1 < sizeof name &&
+           isCharsetCharacter(static_cast<std::uint8_t>(text[start + length]))) {
+      name[length] = text[start + length];
+      ++length;
+    }
+    if (length != 0) return {name, length};
+  }
+  return {};
+}
 
 bool hasHighBytes(ByteView text) {
   const std::uint8_t* p = text.data();
