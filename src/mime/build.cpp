@@ -1,0 +1,427 @@
+// What a decoded TNEF stream becomes in MIME: the parts of one message
+// (bodies, calendar item, attachments, attached messages) and, for a whole
+// message, its headers.
+
+#include "build.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "wendrel/calendar.h"
+#include "wendrel/formats/civil_time.h"
+#include "wendrel/formats/code_pages.h"
+#include "wendrel/formats/compressed_rtf.h"
+#include "wendrel/formats/utf8.h"
+#include "wendrel/mime.h"
+
+namespace wendrel::mime {
+
+namespace {
+
+bool appendTo(ByteView block, void* text) {
+  static_cast<std::string*>(text)->append(reinterpret_cast<const char*>(block.data()), block.size());
+  return true;
+}
+
+std::string lowercase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  return result;
+}
+
+bool isTokenCharacter(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte > 0x20 && byte < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+}
+
+// ---- Parts ----
+
+// A new part of type ("text/html"), with content from stream (whose
+// reference it takes) to be written in encoding.
+GMimePart* newPart(std::string_view type, GMimeStream* stream) {
+  std::size_t slash = type.find('/');
+  std::string major(type.substr(0, slash)), minor(type.substr(slash + 1));
+  GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
+  GMimeDataWrapper* content = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, content);
+  g_object_unref(content);
+  g_object_unref(stream);
+  return part;
+}
+
+GMimeStream* streamOf(const std::string& bytes) {
+  return g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+}
+
+// Text in charset, in whichever of quoted-printable and base64 keeps it
+// shortest in 7 bits.
+GMimePart* textPart(std::string_view type, GMimeStream* stream, const std::string& charset) {
+  GMimePart* part = newPart(type, stream);
+  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
+  g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+  return part;
+}
+
+GMimeMultipart* multipart(const char* subtype, const std::vector<GMimeObject*>& parts) {
+  GMimeMultipart* container = g_mime_multipart_new_with_subtype(subtype);
+  for (GMimeObject* part : parts) {
+    g_mime_multipart_add(container, part);
+    g_object_unref(part);
+  }
+  return container;
+}
+
+std::string text(const PropertyValue* value) {
+  std::string result;
+  writeTextValue(value, appendTo, &result);
+  return result;
+}
+
+}  // namespace
+
+// ---- Media types ----
+
+bool isMediaType(std::string_view type) {
+  std::size_t slash = type.find('/');
+  if (slash == std::string_view::npos || slash == 0 || slash + 1 == type.size()) return false;
+  return std::all_of(type.begin(), type.begin() + static_cast<std::ptrdiff_t>(slash), isTokenCharacter) &&
+         std::all_of(type.begin() + static_cast<std::ptrdiff_t>(slash) + 1, type.end(), isTokenCharacter);
+}
+
+std::optional<std::string> mediaTypeOf(std::string_view fileName, const char* typesFile) {
+  std::size_t dot = fileName.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == fileName.size()) return std::nullopt;
+  std::string extension = lowercase(fileName.substr(dot + 1));
+  // Read once per file, the first time it is asked for.
+  static std::map<std::string, std::map<std::string, std::string>> tables;
+  auto [table, fresh] = tables.try_emplace(typesFile);
+  if (fresh) {
+    std::ifstream in(typesFile);
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      std::size_t end = line.find_first_of(" \t");
+      std::string type = line.substr(0, end);
+      if (end == std::string::npos || !isMediaType(type)) continue;
+      for (std::size_t at = end; (at = line.find_first_not_of(" \t", at)) != std::string::npos;) {
+        std::size_t stop = line.find_first_of(" \t", at);
+        table->second.try_emplace(lowercase(line.substr(at, stop - at)), lowercase(type));
+        at = stop;
+      }
+    }
+  }
+  auto found = table->second.find(extension);
+  if (found == table->second.end()) return std::nullopt;
+  return found->second;
+}
+
+std::string htmlCharsetLabel(const MessageRecord& message, ByteView html) {
+  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
+  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
+    std::string_view name = codepage::ianaName(static_cast<std::uint32_t>(*cpid));
+    if (!name.empty()) return std::string(name);
+  }
+  char declared[40];
+  std::string_view name = codepage::declaredCharset(html, declared);
+  if (!name.empty()) return lowercase(name);
+  return utf8::isValid({reinterpret_cast<const char*>(html.data()), html.size()}) ? "utf-8" : "windows-1252";
+}
+
+// ---- Builder ----
+
+GMimeStream* Builder::range(ByteView bytes) const {
+  auto start = bytes.data() - base_;
+  if (bytes.data() < base_ || static_cast<std::size_t>(start) > size_ || bytes.size() > size_ - static_cast<std::size_t>(start)) {
+    return g_mime_stream_mem_new_with_buffer(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  return g_mime_stream_substream(source_, start, start + static_cast<gint64>(bytes.size()));
+}
+
+// The type an attachment is sent as: its own MIME tag when that is a type,
+// else the one its extension has, else bytes.
+std::string Builder::attachmentType(const MessagePart& part) const {
+  std::string tag = lowercase(text(part.properties.find(Prop::attachMimeTag)));
+  while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t')) tag.pop_back();
+  if (isMediaType(tag)) return tag;
+  return mediaTypeOf(part.fileName(), typesFile_).value_or("application/octet-stream");
+}
+
+// The bytes of an attachment as wendrel saves them.
+GMimeStream* Builder::attachmentBytes(const MessagePart& part) const {
+  if (part.kind != PartKind::oleContents) return range(part.bytes);
+  GByteArray* picture = g_byte_array_sized_new(static_cast<guint>(std::min<std::uint64_t>(part.contents.size, G_MAXUINT)));
+  auto append = [](ByteView block, void* array) {
+    g_byte_array_append(static_cast<GByteArray*>(array), block.data(), static_cast<guint>(block.size()));
+    return true;
+  };
+  readCompoundStream(part.contents, append, picture);
+  return g_mime_stream_mem_new_with_byte_array(picture);
+}
+
+GMimeObject* Builder::attachment(const MessagePart& part, std::string_view contentId) {
+  GMimePart* mime = newPart(attachmentType(part), attachmentBytes(part));
+  g_mime_part_set_content_encoding(mime, GMIME_CONTENT_ENCODING_BASE64);
+  std::string name(part.fileName());
+  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
+  g_mime_content_disposition_set_disposition(disposition, contentId.empty() ? "attachment" : "inline");
+  g_mime_object_set_content_disposition(GMIME_OBJECT(mime), disposition);
+  g_object_unref(disposition);
+  if (!name.empty()) g_mime_part_set_filename(mime, name.c_str());
+  if (!contentId.empty()) g_mime_object_set_content_id(GMIME_OBJECT(mime), std::string(contentId).c_str());
+  return GMIME_OBJECT(mime);
+}
+
+GMimeObject* Builder::attachedMessage(const MessagePart& part) {
+  GMimeMessage* inner = message(*part.message);
+  GMimeMessagePart* container = g_mime_message_part_new_with_message("rfc822", inner);
+  g_object_unref(inner);
+  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
+  g_mime_content_disposition_set_disposition(disposition, "attachment");
+  g_mime_object_set_content_disposition(GMIME_OBJECT(container), disposition);
+  g_object_unref(disposition);
+  return GMIME_OBJECT(container);
+}
+
+// The HTML body: its stored bytes labelled with their charset, Unicode as
+// UTF-8; else the HTML its RTF encapsulates. Its UTF-8 (or ASCII-compatible)
+// text goes to html for finding the pictures it names.
+GMimeObject* Builder::htmlPart(const MessageRecord& record, std::string& html) {
+  const PropertyValue* value = record.find(Prop::htmlBody);
+  constexpr std::uint16_t PT_UNICODE = 0x001F;
+  if (value != nullptr && value->type != PT_UNICODE) {
+    ByteView stored = storedHtml(value);
+    html.assign(reinterpret_cast<const char*>(stored.data()), stored.size());
+    return GMIME_OBJECT(textPart("text/html", range(stored), htmlCharsetLabel(record, stored)));
+  }
+  if (value != nullptr) {
+    html = text(value);
+  } else if (encapsulationOf(record.find(Prop::rtfCompressed)) != RtfEncapsulation::html ||
+             !writeRtfBody(record.find(Prop::rtfCompressed), RtfEncapsulation::html, appendTo, &html)) {
+    return nullptr;
+  }
+  return GMIME_OBJECT(textPart("text/html", streamOf(html), "utf-8"));
+}
+
+// The calendar item the message carries: its own, or for a task request
+// the task attached to it.
+GMimeObject* Builder::calendarPart(const MessageRecord& record) {
+  const MessageRecord* itemRecord = &record;
+  CalendarItem item = calendarItemOf(record);
+  if (item.kind == ItemKind::task && item.request != nullptr) return nullptr;  // in the request's alternative
+  for (std::uint32_t i = 0; item.kind == ItemKind::none && i < record.partCount; ++i) {
+    const MessageRecord* attached = record.parts[i].message;
+    if (attached == nullptr) continue;
+    CalendarItem task = calendarItemOf(*attached);
+    if (task.kind == ItemKind::task && task.request == &record) {
+      item = task;
+      itemRecord = attached;
+    }
+  }
+  if (item.kind == ItemKind::none) return nullptr;
+  char name[kScratchSize];
+  std::string calendar;
+  writeCalendarItem(*itemRecord, item, calendarFileName(*itemRecord, name), appendTo, &calendar);
+  GMimePart* part = textPart("text/calendar", streamOf(calendar), "utf-8");
+  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "method", std::string(methodName(item.method)).c_str());
+  return GMIME_OBJECT(part);
+}
+
+// An RTF body that encapsulates nothing goes as an attachment too, under the
+// name wendrel saves it under; a damaged one as it stands.
+GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
+  const PropertyValue* value = record.find(Prop::rtfCompressed);
+  std::optional<ByteView> data = binaryValue(value);
+  if (!data || encapsulationOf(value) != RtfEncapsulation::none) return nullptr;
+  CompressedRtf rtf = inspectCompressedRtf(*data);
+  GMimeStream* stream = nullptr;
+  std::string_view type = "application/rtf";
+  if (rtf.damage == RtfDamage::none) {
+    std::string document;
+    expandCompressedRtf(rtf, appendTo, &document);
+    stream = streamOf(document);
+  } else {
+    stream = range(*data);
+    type = "application/octet-stream";
+  }
+  GMimePart* part = newPart(type, stream);
+  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
+  g_mime_content_disposition_set_disposition(disposition, "attachment");
+  g_mime_object_set_content_disposition(GMIME_OBJECT(part), disposition);
+  g_object_unref(disposition);
+  if (record.rtfBodyName[0] != '\0') g_mime_part_set_filename(part, record.rtfBodyName);
+  return GMIME_OBJECT(part);
+}
+
+namespace {
+
+// The Content-ID of a part that the HTML shows by cid:, or nothing.
+std::string referencedId(const MessagePart& part, const std::string& html) {
+  std::string id = text(part.properties.find(Prop::attachContentId));
+  if (!id.empty() && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+  if (id.empty() || html.empty()) return {};
+  std::string needle = lowercase("cid:" + id);
+  std::string haystack = lowercase(html);
+  return haystack.find(needle) != std::string::npos ? id : std::string();
+}
+
+}  // namespace
+
+GMimeMultipart* Builder::content(const MessageRecord& record) {
+  std::vector<GMimeObject*> alternatives, attachments, related;
+  std::string text;
+  writePlainText(record, appendTo, &text);
+  // RTF that shows nothing still gives a line break or two.
+  if (text.find_first_not_of(" \t\r\n") != std::string::npos) alternatives.push_back(GMIME_OBJECT(textPart("text/plain", streamOf(text), "utf-8")));
+  std::string html;
+  GMimeObject* htmlBody = htmlPart(record, html);
+  for (std::uint32_t i = 0; i < record.partCount; ++i) {
+    const MessagePart& part = record.parts[i];
+    if (part.kind == PartKind::message) {
+      if (part.message != nullptr) attachments.push_back(attachedMessage(part));
+      continue;
+    }
+    std::string id = htmlBody != nullptr ? referencedId(part, html) : std::string();
+    (id.empty() ? attachments : related).push_back(attachment(part, id));
+  }
+  if (htmlBody != nullptr && !related.empty()) {
+    related.insert(related.begin(), htmlBody);
+    GMimeMultipart* container = multipart("related", related);
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(container), "type", "text/html");
+    htmlBody = GMIME_OBJECT(container);
+  }
+  if (htmlBody != nullptr) alternatives.push_back(htmlBody);
+  if (GMimeObject* calendar = calendarPart(record)) alternatives.push_back(calendar);
+  if (GMimeObject* rtf = rtfAttachment(record)) attachments.insert(attachments.begin(), rtf);
+  std::vector<GMimeObject*> parts;
+  if (alternatives.size() == 1) {
+    parts.push_back(alternatives.front());
+  } else if (!alternatives.empty()) {
+    parts.push_back(GMIME_OBJECT(multipart("alternative", alternatives)));
+  }
+  parts.insert(parts.end(), attachments.begin(), attachments.end());
+  return multipart("mixed", parts);
+}
+
+// ---- Headers ----
+
+namespace {
+
+bool isContentHeader(std::string_view name) {
+  return lowercase(name).starts_with("content-") || lowercase(name) == "mime-version";
+}
+
+// The original header block: every field but MIME-Version and Content-*,
+// with its value as it was written.
+bool copyTransportHeaders(GMimeMessage* message, const std::string& block) {
+  std::string whole = block;
+  while (!whole.empty() && (whole.back() == '\n' || whole.back() == '\r')) whole.pop_back();
+  whole += "\n\n";
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(whole.data(), whole.size());
+  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+  g_object_unref(stream);
+  GMimeMessage* parsed = g_mime_parser_construct_message(parser, nullptr);
+  g_object_unref(parser);
+  if (parsed == nullptr) return false;
+  GMimeHeaderList* from = g_mime_object_get_header_list(GMIME_OBJECT(parsed));
+  GMimeHeaderList* to = g_mime_object_get_header_list(GMIME_OBJECT(message));
+  int copied = 0;
+  for (int i = 0; i < g_mime_header_list_get_count(from); ++i) {
+    GMimeHeader* header = g_mime_header_list_get_header_at(from, i);
+    const char* name = g_mime_header_get_name(header);
+    const char* raw = g_mime_header_get_raw_value(header);
+    if (name == nullptr || raw == nullptr || isContentHeader(name)) continue;
+    g_mime_header_list_append(to, name, "", nullptr);
+    std::string value;
+    for (const char* p = raw; *p != '\0'; ++p) {
+      if (*p != '\r') value += *p;
+    }
+    if (value.empty() || value.back() != '\n') value += '\n';
+    g_mime_header_set_raw_value(g_mime_header_list_get_header_at(to, g_mime_header_list_get_count(to) - 1), value.c_str());
+    ++copied;
+  }
+  g_object_unref(parsed);
+  return copied > 0;
+}
+
+void addMailbox(InternetAddressList* list, const Mailbox& mailbox) {
+  std::string name(mailbox.name.view()), address(mailbox.address.view());
+  InternetAddress* entry = internet_address_mailbox_new(name.empty() ? nullptr : name.c_str(), address.c_str());
+  internet_address_list_add(list, entry);
+  g_object_unref(entry);
+}
+
+struct Recipients {
+  GMimeMessage* message;
+};
+
+bool addRecipient(const PropertySet& row, void* context) {
+  auto* message = static_cast<Recipients*>(context)->message;
+  Mailbox mailbox;
+  if (!recipientOf(row, mailbox)) return true;
+  std::int64_t type = recipientTypeOf(row);
+  GMimeAddressType kind = type == kRecipientCc    ? GMIME_ADDRESS_TYPE_CC
+                          : type == kRecipientBcc ? GMIME_ADDRESS_TYPE_BCC
+                                                  : GMIME_ADDRESS_TYPE_TO;
+  addMailbox(g_mime_message_get_addresses(message, kind), mailbox);
+  return true;
+}
+
+std::optional<std::int64_t> sentTime(const MessageRecord& record) {
+  if (std::optional<std::int64_t> time = timeValue(record.find(Prop::clientSubmitTime))) return time;
+  const PropertyValue* sent = record.find(Prop::attDateSent);
+  if (sent == nullptr) return std::nullopt;
+  TnefDate date = readTnefDate(sent->data);
+  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > civil::daysInMonth(date.year, date.month) ||
+      date.hour > 23 || date.minute > 59 || date.second > 59) {
+    return std::nullopt;
+  }
+  return civil::toSeconds({{date.year, date.month, date.day}, date.hour, date.minute, date.second});
+}
+
+// An identifier header's value as it is written: one <id> or several.
+std::string identifiers(std::string value) {
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\r' || value.back() == '\n')) value.pop_back();
+  return value;
+}
+
+void buildHeaders(GMimeMessage* message, const MessageRecord& record) {
+  Mailbox sender;
+  if (senderOf(record, sender)) addMailbox(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_FROM), sender);
+  Recipients recipients{message};
+  forEachRecipient(record.find(Prop::attRecipTable), addRecipient, &recipients);
+  const PropertyValue* subject = record.find(Prop::attSubject);
+  if (subject == nullptr) subject = record.find(Prop::subject);
+  if (subject == nullptr) subject = record.find(Prop::conversationTopic);
+  if (subject != nullptr) g_mime_message_set_subject(message, text(subject).c_str(), "utf-8");
+  if (std::optional<std::int64_t> sent = sentTime(record)) {
+    constexpr std::int64_t kUnixEpoch = 11644473600;  // seconds from 1601 to 1970
+    if (GDateTime* date = g_date_time_new_from_unix_utc(*sent - kUnixEpoch)) {
+      g_mime_message_set_date(message, date);
+      g_date_time_unref(date);
+    }
+  }
+  std::string id = identifiers(text(record.find(Prop::internetMessageId)));
+  if (id.size() > 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+  if (!id.empty() && id.find_first_of(" <>\t") == std::string::npos) g_mime_message_set_message_id(message, id.c_str());
+  for (auto [prop, header] : {std::pair{Prop::inReplyToId, "In-Reply-To"}, std::pair{Prop::internetReferences, "References"}}) {
+    std::string value = identifiers(text(record.find(prop)));
+    if (!value.empty()) g_mime_object_set_header(GMIME_OBJECT(message), header, value.c_str(), nullptr);
+  }
+}
+
+}  // namespace
+
+GMimeMessage* Builder::message(const MessageRecord& record) {
+  GMimeMessage* message = g_mime_message_new(FALSE);
+  std::string transport = text(record.find(Prop::transportMessageHeaders));
+  if (transport.empty() || !copyTransportHeaders(message, transport)) buildHeaders(message, record);
+  g_mime_object_set_header(GMIME_OBJECT(message), "MIME-Version", "1.0", nullptr);
+  GMimeMultipart* body = content(record);
+  g_mime_message_set_mime_part(message, GMIME_OBJECT(body));
+  g_object_unref(body);
+  return message;
+}
+
+}  // namespace wendrel::mime

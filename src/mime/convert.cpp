@@ -1,0 +1,258 @@
+// Finding the TNEF in the input and putting its MIME form in its place.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "build.h"
+#include "wendrel/mime.h"
+#include "wendrel/output.h"
+#include "wendrel/tnef.h"
+
+namespace wendrel::mime {
+
+namespace {
+
+constexpr std::uint8_t kSignature[4] = {0x78, 0x9F, 0x3E, 0x22};
+
+bool startsWithSignature(const std::uint8_t* data, std::size_t size) {
+  return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+
+// A decoded TNEF stream: its record, freed with it.
+struct Decoded {
+  MessageRecord* record = nullptr;
+  ~Decoded() { freeMessage(record); }
+};
+
+void decode(const std::uint8_t* data, std::size_t size, Decoded& decoded) {
+  resetDecoderState();
+  decodeStream(std::span<const std::uint8_t>(data, size));
+  out::flush();
+  decoded.record = takeDecodedMessage();
+}
+
+// What a part is called in a note: its file name, else its type.
+std::string partName(GMimeObject* part) {
+  if (GMIME_IS_PART(part)) {
+    if (const char* name = g_mime_part_get_filename(GMIME_PART(part))) return name;
+  }
+  GMimeContentType* type = g_mime_object_get_content_type(part);
+  char* text = type != nullptr ? g_mime_content_type_get_mime_type(type) : nullptr;
+  std::string name = text != nullptr ? text : "part";
+  g_free(text);
+  return name;
+}
+
+bool isTnefType(GMimeObject* part) {
+  GMimeContentType* type = g_mime_object_get_content_type(part);
+  return type != nullptr && (g_mime_content_type_is_type(type, "application", "ms-tnef") ||
+                             g_mime_content_type_is_type(type, "application", "vnd.ms-tnef"));
+}
+
+// A leaf part's content, its transfer encoding undone.
+GByteArray* decodedContent(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (content == nullptr) return nullptr;
+  GMimeStream* memory = g_mime_stream_mem_new();
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(memory), FALSE);
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+  bool written = g_mime_data_wrapper_write_to_stream(content, memory) >= 0;
+  g_object_unref(memory);
+  if (!written) {
+    g_byte_array_unref(bytes);
+    return nullptr;
+  }
+  return bytes;
+}
+
+class Converter {
+ public:
+  explicit Converter(Report& report) : report_(report) {}
+
+  // The part's replacement when it holds TNEF, else nullptr (a new reference).
+  GMimeObject* replacement(GMimePart* part);
+  void walk(GMimeObject* object, int depth);
+
+ private:
+  void note(std::string line) { report_.notes.push_back(std::move(line)); }
+
+  Report& report_;
+};
+
+GMimeObject* Converter::replacement(GMimePart* part) {
+  bool typed = isTnefType(GMIME_OBJECT(part));
+  GByteArray* bytes = decodedContent(part);
+  if (bytes == nullptr) return nullptr;
+  if (!startsWithSignature(bytes->data, bytes->len)) {
+    if (typed) note("TNEF part " + partName(GMIME_OBJECT(part)) + " has no TNEF signature: kept as it stands");
+    g_byte_array_unref(bytes);
+    return nullptr;
+  }
+  // The stream takes the bytes; the parts of the replacement take ranges of it.
+  GMimeStream* source = g_mime_stream_mem_new_with_byte_array(bytes);
+  Decoded decoded;
+  decode(bytes->data, bytes->len, decoded);
+  if (decoded.record == nullptr) {
+    g_object_unref(source);
+    return nullptr;
+  }
+  Builder builder(source, bytes->data, bytes->len);
+  GMimeMultipart* content = builder.content(*decoded.record);
+  g_object_unref(source);
+  report_.changed = true;
+  // A stream that ends on a damaged record goes along as it stood (a stray
+  // line end after the last record is no record), and so does one that gave
+  // nothing at all.
+  if (decoded.record->endedEarly && decoded.record->bytesLeft >= kRecordOverhead) {
+    note("TNEF part " + partName(GMIME_OBJECT(part)) + " is damaged " + std::to_string(decoded.record->bytesLeft) +
+         " bytes before its end: converted as far as it goes, and kept as it stands beside");
+    g_mime_multipart_add(content, GMIME_OBJECT(part));
+  } else if (g_mime_multipart_get_count(content) == 0) {
+    note("TNEF part " + partName(GMIME_OBJECT(part)) + " holds nothing that can be shown: kept as it stands");
+    g_object_unref(content);
+    report_.changed = false;
+    return nullptr;
+  }
+  return GMIME_OBJECT(content);
+}
+
+void Converter::walk(GMimeObject* object, int depth) {
+  if (depth > kDeepestPart) {
+    note("parts nested more than " + std::to_string(kDeepestPart) + " deep are kept as they stand");
+    return;
+  }
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      GMimeObject* child = g_mime_multipart_get_part(multipart, i);
+      GMimeObject* replaced = GMIME_IS_PART(child) ? replacement(GMIME_PART(child)) : nullptr;
+      if (replaced == nullptr) {
+        walk(child, depth + 1);
+        continue;
+      }
+      GMimeObject* old = g_mime_multipart_replace(multipart, i, replaced);
+      g_object_unref(replaced);
+      if (old != nullptr) g_object_unref(old);
+    }
+  } else if (GMIME_IS_MESSAGE_PART(object)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    if (inner == nullptr) return;
+    GMimeObject* body = g_mime_message_get_mime_part(inner);
+    GMimeObject* replaced = body != nullptr && GMIME_IS_PART(body) ? replacement(GMIME_PART(body)) : nullptr;
+    if (replaced != nullptr) {
+      g_mime_message_set_mime_part(inner, replaced);
+      g_object_unref(replaced);
+    } else if (body != nullptr) {
+      walk(body, depth + 1);
+    }
+  }
+}
+
+// CRLF when the input's first line ends so, as mail in transit does.
+GMimeNewLineFormat newLineOf(const std::uint8_t* data, std::size_t size) {
+  const void* newline = std::memchr(data, '\n', size);
+  if (newline == nullptr) return GMIME_NEWLINE_FORMAT_UNIX;
+  auto at = static_cast<const std::uint8_t*>(newline) - data;
+  return at > 0 && data[at - 1] == '\r' ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX;
+}
+
+bool writeMessage(GMimeMessage* message, GMimeNewLineFormat newline, GMimeStream* output) {
+  GMimeFormatOptions* options = g_mime_format_options_new();
+  g_mime_format_options_set_param_encoding_method(options, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+  g_mime_format_options_set_newline_format(options, newline);
+  bool written = g_mime_object_write_to_stream(GMIME_OBJECT(message), options, output) >= 0 &&
+                 g_mime_stream_flush(output) == 0;
+  g_mime_format_options_free(options);
+  return written;
+}
+
+bool writeUnchanged(GByteArray* input, GMimeStream* output) {
+  return g_mime_stream_write(output, reinterpret_cast<const char*>(input->data), input->len) ==
+             static_cast<ssize_t>(input->len) &&
+         g_mime_stream_flush(output) == 0;
+}
+
+GMimeMessage* parseMessage(GByteArray* input) {
+  GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(input);
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+  g_mime_parser_set_persist_stream(parser, TRUE);
+  GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+  g_object_unref(parser);
+  g_object_unref(stream);
+  return message;
+}
+
+// The stream as it stands, for a message to carry beside what it gave.
+GMimePart* originalStream(GMimeStream* source) {
+  GMimePart* original = g_mime_part_new_with_type("application", "ms-tnef");
+  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(source, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(original, wrapper);
+  g_object_unref(wrapper);
+  g_mime_part_set_content_encoding(original, GMIME_CONTENT_ENCODING_BASE64);
+  g_mime_part_set_filename(original, "winmail.dat");
+  return original;
+}
+
+// A bare TNEF stream: a whole message made from it.
+bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
+  GMimeStream* source = g_mime_stream_mem_new_with_byte_array(input);
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(source), FALSE);
+  Decoded decoded;
+  decode(input->data, input->len, decoded);
+  if (decoded.record == nullptr) {
+    g_object_unref(source);
+    return false;
+  }
+  Builder builder(source, input->data, input->len);
+  GMimeMessage* message = builder.message(*decoded.record);
+  report.changed = true;
+  GMimeMultipart* content = GMIME_MULTIPART(g_mime_message_get_mime_part(message));
+  bool damaged = decoded.record->endedEarly && decoded.record->bytesLeft >= kRecordOverhead;
+  if (damaged || g_mime_multipart_get_count(content) == 0) {
+    report.notes.push_back(damaged ? "the TNEF stream is damaged " + std::to_string(decoded.record->bytesLeft) +
+                                         " bytes before its end: converted as far as it goes, and attached as it stands"
+                                   : "the TNEF stream holds nothing that can be shown: attached as it stands");
+    GMimePart* original = originalStream(source);
+    g_mime_multipart_add(content, GMIME_OBJECT(original));
+    g_object_unref(original);
+  }
+  g_object_unref(source);
+  bool written = writeMessage(message, GMIME_NEWLINE_FORMAT_UNIX, output);
+  g_object_unref(message);
+  return written;
+}
+
+}  // namespace
+
+void initialize() {
+  g_mime_init();
+  static std::FILE* nowhere = std::fopen("/dev/null", "w");
+  if (nowhere != nullptr) out::setTarget(nowhere);
+  out::silenceErrors(true);
+  verbose = 0;
+  saveFiles = 0;
+  keepWholeMessages = true;
+}
+
+bool convertInput(GByteArray* input, GMimeStream* output, Report& report) {
+  if (startsWithSignature(input->data, input->len)) return convertStream(input, output, report);
+  GMimeMessage* message = parseMessage(input);
+  if (message == nullptr) return writeUnchanged(input, output);
+  Converter converter(report);
+  GMimeObject* body = g_mime_message_get_mime_part(message);
+  GMimeObject* replaced = body != nullptr && GMIME_IS_PART(body) ? converter.replacement(GMIME_PART(body)) : nullptr;
+  if (replaced != nullptr) {
+    g_mime_message_set_mime_part(message, replaced);
+    g_object_unref(replaced);
+  } else if (body != nullptr) {
+    converter.walk(body, 1);
+  }
+  bool written = report.changed ? writeMessage(message, newLineOf(input->data, input->len), output)
+                                : writeUnchanged(input, output);
+  g_object_unref(message);
+  return written;
+}
+
+}  // namespace wendrel::mime
