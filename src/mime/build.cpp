@@ -51,16 +51,46 @@ GMimePart* newPart(std::string_view type, GMimeStream* stream) {
   return part;
 }
 
+// True when the stream holds a carriage return (it is read from its start,
+// and left there again).
+bool holdsReturn(GMimeStream* stream) {
+  char block[4096];
+  bool found = false;
+  g_mime_stream_reset(stream);
+  for (ssize_t count; !found && (count = g_mime_stream_read(stream, block, sizeof block)) > 0;) {
+    found = std::memchr(block, '\r', static_cast<std::size_t>(count)) != nullptr;
+  }
+  g_mime_stream_reset(stream);
+  return found;
+}
+
+// A file name as RFC 2231 has it, in UTF-8 (GMime would pick the smallest
+// charset that holds the name).
+void setFileName(GMimePart* part, const std::string& name) {
+  g_mime_part_set_filename(part, name.c_str());
+  GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(GMIME_OBJECT(part));
+  GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part));
+  for (auto [list, key] : {std::pair{disposition != nullptr ? g_mime_content_disposition_get_parameters(disposition) : nullptr, "filename"},
+                           std::pair{type != nullptr ? g_mime_content_type_get_parameters(type) : nullptr, "name"}}) {
+    if (GMimeParam* parameter = list != nullptr ? g_mime_param_list_get_parameter(list, key) : nullptr) {
+      g_mime_param_set_charset(parameter, "utf-8");
+    }
+  }
+}
+
 GMimeStream* streamOf(const std::string& bytes) {
   return g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
 }
 
 // Text in charset, in whichever of quoted-printable and base64 keeps it
-// shortest in 7 bits.
+// shortest in 7 bits; text with CRs always in base64, which keeps its line
+// ends as they are whatever line ends the message is written with (an
+// iCalendar object must keep its CRLFs).
 GMimePart* textPart(std::string_view type, GMimeStream* stream, const std::string& charset) {
   GMimePart* part = newPart(type, stream);
   g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
-  g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+  g_mime_part_set_content_encoding(part, holdsReturn(stream) ? GMIME_CONTENT_ENCODING_BASE64
+                                                             : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
   return part;
 }
 
@@ -167,7 +197,7 @@ GMimeObject* Builder::attachment(const MessagePart& part, std::string_view conte
   g_mime_content_disposition_set_disposition(disposition, contentId.empty() ? "attachment" : "inline");
   g_mime_object_set_content_disposition(GMIME_OBJECT(mime), disposition);
   g_object_unref(disposition);
-  if (!name.empty()) g_mime_part_set_filename(mime, name.c_str());
+  if (!name.empty()) setFileName(mime, name);
   if (!contentId.empty()) g_mime_object_set_content_id(GMIME_OBJECT(mime), std::string(contentId).c_str());
   return GMIME_OBJECT(mime);
 }
@@ -250,7 +280,7 @@ GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
   g_mime_content_disposition_set_disposition(disposition, "attachment");
   g_mime_object_set_content_disposition(GMIME_OBJECT(part), disposition);
   g_object_unref(disposition);
-  if (record.rtfBodyName[0] != '\0') g_mime_part_set_filename(part, record.rtfBodyName);
+  if (record.rtfBodyName[0] != '\0') setFileName(part, record.rtfBodyName);
   return GMIME_OBJECT(part);
 }
 

@@ -62,6 +62,11 @@ RunResult runWendrel(const std::vector<std::string>& arguments, const RunOptions
   if (pid == 0) {
     redirect(outPath, STDOUT_FILENO);
     redirect(errPath, STDERR_FILENO);
+    if (!options.stdinPath.empty()) {
+      int fd = ::open(options.stdinPath.c_str(), O_RDONLY);
+      if (fd < 0 || ::dup2(fd, STDIN_FILENO) < 0) childFails("stdin");
+      ::close(fd);
+    }
     if (options.asNobody && ::geteuid() == 0) {
       // Root's supplementary groups would otherwise stay with the child.
       if (::setgroups(0, nullptr) != 0) childFails("setgroups");

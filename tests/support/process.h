@@ -26,6 +26,7 @@ struct RunOptions {
   bool passNoArguments = false;  // exec with an empty argument vector
   bool asNobody = false;         // when run as root, drop to user nobody (and no other group) first
   std::vector<std::string> launcher;  // runs wendrel under this command (valgrind, say)
+  std::string stdinPath;              // empty: inherited; otherwise standard input comes from this file
 };
 
 // When the child cannot be started as asked (dropping to nobody, entering the
