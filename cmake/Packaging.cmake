@@ -1,23 +1,33 @@
 # Installation and the Debian package.
 #
-#   cmake --install build --prefix DIR   DIR/bin/wendrel and
-#                                        DIR/share/man/man1/wendrel.1.gz, nothing else
+#   cmake --install build --prefix DIR   DIR/bin/wendrel, DIR/bin/wendrel-mime and
+#                                        DIR/share/man/man1/{wendrel,wendrel-mime}.1.gz,
+#                                        nothing else (without WENDREL_MIME, only
+#                                        wendrel and its page)
 #   cd build && cpack -G DEB             wendrel_<version>_<arch>.deb, which adds
 #                                        /usr/share/doc/wendrel/{copyright,changelog.gz}
 #
-# Name and version come from the project() line. The manual page and the
+# Name and version come from the project() line. The manual pages and the
 # changelog are compressed at build time with gzip -9n, as Debian does, so
-# the same sources always give the same bytes.
+# the same sources always give the same bytes. The package's dependencies
+# come from dpkg-shlibdeps: libc alone for wendrel, GMime (libgmime-3.0-0)
+# and the C++ run-time for wendrel-mime.
 
 include(GNUInstallDirs)
 find_program(WENDREL_GZIP gzip REQUIRED)
 
 set(_wendrel_gzip_script ${CMAKE_CURRENT_LIST_DIR}/GzipFile.cmake)
 set(_wendrel_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/wendrel.1.gz)
+set(_wendrel_mime_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/wendrel-mime.1.gz)
 set(_wendrel_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/man ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
-foreach(_pair "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel_changelog_gz}")
+set(_wendrel_compressed "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel_changelog_gz}")
+if(WENDREL_MIME)
+  list(APPEND _wendrel_compressed "man/wendrel-mime.1|${_wendrel_mime_man_gz}")
+endif()
+set(_wendrel_compressed_outputs "")
+foreach(_pair IN LISTS _wendrel_compressed)
   string(REPLACE "|" ";" _pair "${_pair}")
   list(GET _pair 0 _input)
   list(GET _pair 1 _output)
@@ -27,9 +37,9 @@ foreach(_pair "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${_input} ${_wendrel_gzip_script}
     COMMENT "Compressing ${_input} with gzip -9n"
     VERBATIM)
+  list(APPEND _wendrel_compressed_outputs ${_output})
 endforeach()
-add_custom_target(wendrel_compressed_docs ALL
-  DEPENDS ${_wendrel_man_gz} ${_wendrel_changelog_gz})
+add_custom_target(wendrel_compressed_docs ALL DEPENDS ${_wendrel_compressed_outputs})
 
 # Directories made by the install get 0755 whatever the umask.
 set(_wendrel_dir_permissions
@@ -38,6 +48,10 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_wendrel_dir_permissions})
 
 install(TARGETS wendrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT wendrel)
 install(FILES ${_wendrel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
+if(WENDREL_MIME)
+  install(TARGETS wendrel-mime RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT wendrel)
+  install(FILES ${_wendrel_mime_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
+endif()
 # Only the package takes these (see CPACK_INSTALL_CMAKE_PROJECTS below).
 install(FILES packaging/copyright ${_wendrel_changelog_gz}
         DESTINATION ${CMAKE_INSTALL_DOCDIR}
@@ -69,5 +83,17 @@ wendrel prints what such a stream holds: subject, identifiers, dates,
 priority, status, message class, body text, attachment titles and the string
 properties of its MAPI property lists; with -s it saves the attachments and
 compressed RTF bodies in the current directory, never outside it.")
+if(WENDREL_MIME)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decoder for TNEF streams (winmail.dat), and converter to MIME")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+.
+wendrel-mime turns TNEF into ordinary MIME mail, as a filter in mail delivery
+or on a saved winmail.dat: the bodies as text, HTML and iCalendar parts, each
+attachment and attached message as a part of its own, every other part of the
+message as it was.")
+  # Attachments without a MIME type of their own are typed by their extension
+  # from /etc/mime.types.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS media-types)
+endif()
 
 include(CPack)

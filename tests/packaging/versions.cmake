@@ -1,15 +1,23 @@
-# cmake -DVERSION=1.3 -DPAGE=man/wendrel.1 -DCHANGELOG=packaging/changelog -P versions.cmake
+# cmake -DVERSION=1.3 -DPAGE=man/wendrel.1 -DMIME_PAGE=man/wendrel-mime.1
+#       -DCHANGELOG=packaging/changelog -P versions.cmake
 #
-# project() holds the version; the manual page and the package changelog
+# project() holds the version; the manual pages and the package changelog
 # name it too, and must follow when it changes.
-file(STRINGS "${PAGE}" title REGEX "^\\.TH " LIMIT_COUNT 1)
-if(NOT title MATCHES "\"wendrel ${VERSION}\"")
-  message(FATAL_ERROR "${PAGE}: the .TH line should name \"wendrel ${VERSION}\": ${title}")
-endif()
+foreach(page "${PAGE}" "${MIME_PAGE}")
+  file(STRINGS "${page}" title REGEX "^\\.TH " LIMIT_COUNT 1)
+  if(NOT title MATCHES "\"wendrel ${VERSION}\"")
+    message(FATAL_ERROR "${page}: the .TH line should name \"wendrel ${VERSION}\": ${title}")
+  endif()
+endforeach()
 file(READ "${PAGE}" page)
 string(FIND "${page}" "wendrel/${VERSION} by" usage)
 if(usage EQUAL -1)
   message(FATAL_ERROR "${PAGE}: the usage text it quotes should name wendrel/${VERSION}")
+endif()
+file(READ "${MIME_PAGE}" page)
+string(FIND "${page}" "(wendrel/${VERSION})" version)
+if(version EQUAL -1)
+  message(FATAL_ERROR "${MIME_PAGE}: the --version line it quotes should name (wendrel/${VERSION})")
 endif()
 file(STRINGS "${CHANGELOG}" entry LIMIT_COUNT 1)
 if(NOT entry MATCHES "^wendrel \\(${VERSION}\\) ")
