@@ -206,7 +206,8 @@ void expectEverythingSaved(const std::map<std::string, std::string>& saved, cons
     } else {
       std::string original = named.count(name) ? name : withoutSuffix(name);
       auto [first, last] = named.equal_range(original);
-      bool found = std::any_of(first, last, [&](const auto& entry) { return entry.second == bytes; });
+      const std::string& expected = bytes;  // (a lambda cannot take a structured binding in C++20)
+      bool found = std::any_of(first, last, [&](const auto& entry) { return entry.second == expected; });
       EXPECT_TRUE(found) << label << ": attachment " << name;
     }
   }
@@ -470,6 +471,39 @@ TEST(Mime, DamagedStreamsGoAlongAsTheyStood) {
       EXPECT_NE(result.err.find(c.error), std::string::npos) << c.name << ": " << result.err;
     }
   }
+}
+
+// Each TNEF part is judged on its own: one that holds nothing stays as it is
+// whatever comes before or after it.
+TEST(Mime, EachPartOnItsOwn) {
+  std::string good = bytesText(noteStream());
+  std::string empty = bytesText(StreamBuilder().bytes());
+  auto part = [&](const std::string& stream) {
+    return "--o\r\nContent-Type: application/ms-tnef\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64(stream);
+  };
+  for (bool goodFirst : {true, false}) {
+    std::string input = "Subject: two\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"o\"\r\n\r\n" +
+                        (goodFirst ? part(good) + part(empty) : part(empty) + part(good)) + "--o--\r\n";
+    RunResult result = convertBytes(input);
+    Parsed parsed = parse(result.out);
+    EXPECT_EQ(parsed.ofType("text/csv").size(), 1u) << goodFirst;
+    ASSERT_EQ(parsed.ofType("application/ms-tnef").size(), 1u) << goodFirst;
+    EXPECT_EQ(parsed.ofType("application/ms-tnef")[0]->content, empty) << goodFirst;
+    EXPECT_NE(result.err.find("holds nothing that can be shown"), std::string::npos) << result.err;
+  }
+}
+
+// Converting what a signature covers would break it.
+TEST(Mime, SignedContentStaysAsItIs) {
+  std::string input = "Subject: signed\r\nMIME-Version: 1.0\r\n"
+                      "Content-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=\"s\"\r\n\r\n"
+                      "--s\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n--m\r\n"
+                      "Content-Type: application/ms-tnef\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64(bytesText(noteStream())) +
+                      "--m--\r\n--s\r\nContent-Type: application/pkcs7-signature\r\n\r\nsignature\r\n--s--\r\n";
+  RunResult result = convertBytes(input);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, input);
+  EXPECT_NE(result.err.find("TNEF in signed or encrypted content is kept as it stands"), std::string::npos) << result.err;
 }
 
 TEST(Mime, MessagesWithoutTnefComeOutUnchanged) {

@@ -100,7 +100,6 @@ GMimeObject* Converter::replacement(GMimePart* part) {
   Builder builder(source, bytes->data, bytes->len);
   GMimeMultipart* content = builder.content(*decoded.record);
   g_object_unref(source);
-  report_.changed = true;
   // A stream that ends on a damaged record goes along as it stood (a stray
   // line end after the last record is no record), and so does one that gave
   // nothing at all.
@@ -111,15 +110,34 @@ GMimeObject* Converter::replacement(GMimePart* part) {
   } else if (g_mime_multipart_get_count(content) == 0) {
     note("TNEF part " + partName(GMIME_OBJECT(part)) + " holds nothing that can be shown: kept as it stands");
     g_object_unref(content);
-    report_.changed = false;
     return nullptr;
   }
+  report_.changed = true;
   return GMIME_OBJECT(content);
 }
 
+// True when a signed part holds a part typed as TNEF (encrypted ones cannot
+// be looked into).
+bool holdsTnefType(GMimeObject* object) {
+  if (GMIME_IS_MULTIPART(object)) {
+    for (int i = 0; i < g_mime_multipart_get_count(GMIME_MULTIPART(object)); ++i) {
+      if (holdsTnefType(g_mime_multipart_get_part(GMIME_MULTIPART(object), i))) return true;
+    }
+    return false;
+  }
+  return GMIME_IS_PART(object) && isTnefType(object);
+}
+
 void Converter::walk(GMimeObject* object, int depth) {
-  if (depth > kDeepestPart) {
+  bool container = GMIME_IS_MULTIPART(object) || GMIME_IS_MESSAGE_PART(object);
+  if (container && depth > kDeepestPart) {
     note("parts nested more than " + std::to_string(kDeepestPart) + " deep are kept as they stand");
+    return;
+  }
+  // What a signature covers stays as it was: changing it would break the
+  // signature (and an encrypted part cannot be read).
+  if (GMIME_IS_MULTIPART_SIGNED(object) || GMIME_IS_MULTIPART_ENCRYPTED(object)) {
+    if (holdsTnefType(object)) note("TNEF in signed or encrypted content is kept as it stands");
     return;
   }
   if (GMIME_IS_MULTIPART(object)) {
