@@ -11,6 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cmake --preset bench -S "$root" >/dev/null
 cmake --build --preset bench >/dev/null
 wendrel="$root/build-bench/wendrel"
+mime="$root/build-bench/wendrel-mime"
 empty="$root/build-bench/bench/empty_program"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wendrel-bench-XXXXXX")
@@ -65,6 +66,18 @@ appointments_1k=$(FIELD=user median_prepared 5 "sh -c 'rm -rf saves; mkdir saves
 appointments_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../appointments-10k.tnef >/dev/null'")
 notes_10k=$(FIELD=user median_prepared 3 "sh -c 'rm -rf saves; mkdir saves'" "sh -c 'cd saves && exec $wendrel -s ../notes-10k.tnef >/dev/null'")
 rm -rf saves
+# Both write through a shell redirection (-o adds an fsync that base64 has not).
+mime_bare=$(median 5 "sh -c '$mime mime-bare.tnef > out.eml'")
+mime_wrapped=$(median 5 "sh -c '$mime mime-wrapped.eml > out.eml'")
+base64_time=$(median 5 "sh -c 'base64 payload.bin > out.b64'")
+rm -f out.eml out.b64
+mime_peak() {  # input: peak resident size / input size
+  /usr/bin/time -o peak.txt -f '%M' "$mime" -o out.eml "$1" 2>/dev/null || true
+  awk -v kb="$(tail -n 1 peak.txt)" -v size="$(stat -c %s "$1")" 'BEGIN { printf "%.2f", kb * 1024 / size }'
+}
+mime_peak_bare=$(mime_peak mime-bare.tnef)
+mime_peak_wrapped=$(mime_peak mime-wrapped.eml)
+rm -f out.eml
 props_100k=$(median 9 "$wendrel -v props-100k.tnef")
 props_1m=$(median 9 "$wendrel -v props-1m.tnef")
 props_cat=$(median 9 "cat props.out")
@@ -109,6 +122,10 @@ r=$(ratio "$messages_10k" "$messages_1k"); row "-s, 10k / 1k attached messages, 
 r=$(ratio "$appointments_10k" "$appointments_1k"); row "-s, 10k / 1k attached meetings, user CPU (~10)" "$(ms "$appointments_10k")" "1k $(ms "$appointments_1k")" "$r" "$(verdict "$r" 15 max)"
 per_item=$(awk -v a="$appointments_10k" -v b="$notes_10k" 'BEGIN { printf "%.1f", (a - b) / 10000 * 1e6 }')
 row "-s, a calendar item beyond its message, user CPU (<= 50 us)" "$per_item us" "notes $(ms "$notes_10k")" "" "$(verdict "$per_item" 50 max)"
+r=$(ratio "$mime_bare" "$base64_time"); row "wendrel-mime, 64 MiB attachment, bare / base64 (<= 2)" "$(ms "$mime_bare")" "base64 $(ms "$base64_time")" "$r" "$(verdict "$r" 2 max)"
+r=$(ratio "$mime_wrapped" "$base64_time"); row "wendrel-mime, the same in a message / base64 (<= 2)" "$(ms "$mime_wrapped")" "base64 $(ms "$base64_time")" "$r" "$(verdict "$r" 2 max)"
+row "wendrel-mime peak memory / input, bare (<= 3)" "$mime_peak_bare" "" "" "$(verdict "$mime_peak_bare" 3 max)"
+row "wendrel-mime peak memory / input, in a message (<= 3)" "$mime_peak_wrapped" "" "" "$(verdict "$mime_peak_wrapped" 3 max)"
 echo
 echo "Micro-benchmarks:"
 "$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'

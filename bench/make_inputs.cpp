@@ -21,6 +21,11 @@
 //                   recurrence and a time zone (writing calendar items)
 //   notes-10k.tnef  the same 10,000 messages as notes, which are no calendar
 //                   items: what decoding them costs without writing any
+//   payload.bin     64 MiB of pseudo-random bytes (the base64 baseline)
+//   mime-bare.tnef  a stream holding payload.bin as an attachment
+//   mime-wrapped.eml
+//                   a mail message holding that stream as application/ms-tnef
+//                   (wendrel-mime)
 //
 //   make_inputs DIR
 
@@ -196,6 +201,27 @@ Bytes attachedMeetings(std::size_t count, std::string_view messageClass) {
   return stream.bytes();
 }
 
+// A mail message with the stream as its TNEF part, in base64 lines of 76.
+Bytes wrappedStream(const Bytes& stream) {
+  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text = "From: a@example.org\r\nSubject: a big attachment\r\nMIME-Version: 1.0\r\n"
+                     "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nSee it.\r\n"
+                     "--b\r\nContent-Type: application/ms-tnef\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+  text.reserve(text.size() + stream.size() / 57 * 78 + 200);
+  for (std::size_t i = 0; i < stream.size(); i += 3) {
+    std::uint32_t group = std::uint32_t{stream[i]} << 16;
+    if (i + 1 < stream.size()) group |= std::uint32_t{stream[i + 1]} << 8;
+    if (i + 2 < stream.size()) group |= stream[i + 2];
+    text += kDigits[group >> 18];
+    text += kDigits[group >> 12 & 63];
+    text += i + 1 < stream.size() ? kDigits[group >> 6 & 63] : '=';
+    text += i + 2 < stream.size() ? kDigits[group & 63] : '=';
+    if (i / 3 % 19 == 18) text += "\r\n";
+  }
+  text += "\r\n--b--\r\n";
+  return Bytes(text.begin(), text.end());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,6 +246,10 @@ int main(int argc, char** argv) {
             writeBytes(dir + "/appointments-1k.tnef", attachedMeetings(1000, "IPM.Appointment")) &&
             writeBytes(dir + "/appointments-10k.tnef", attachedMeetings(10000, "IPM.Appointment")) &&
             writeBytes(dir + "/notes-10k.tnef", attachedMeetings(10000, "IPM.Note"));
+  Bytes payload = randomBytes(std::size_t{64} << 20);
+  Bytes bare = StreamBuilder().record(0x00018010, cString("payload.bin"), 2).record(0x0006800F, payload, 2).bytes();
+  ok = ok && writeBytes(dir + "/payload.bin", payload) && writeBytes(dir + "/mime-bare.tnef", bare) &&
+       writeBytes(dir + "/mime-wrapped.eml", wrappedStream(bare));
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }

@@ -418,6 +418,39 @@ int main(int argc, char** argv) {
             .record(attMAPIProps, MapiListBuilder().countedClaiming(0x0070001E, 0xFFFFFFF4, textBytes("ab")).bytes())
             .bytes());
 
+  // Mail messages for the MIME target: TNEF as application/ms-tnef, as
+  // octet-stream, in a forwarded message, and none at all.
+  std::string note = [&] {
+    Bytes meeting = calendarItems().front().second;
+    return std::string(meeting.begin(), meeting.end());
+  }();
+  auto base64 = [](const std::string& bytes) {
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+      std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
+      if (i + 1 < bytes.size()) group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
+      if (i + 2 < bytes.size()) group |= static_cast<std::uint8_t>(bytes[i + 2]);
+      text += kDigits[group >> 18];
+      text += kDigits[group >> 12 & 63];
+      text += i + 1 < bytes.size() ? kDigits[group >> 6 & 63] : '=';
+      text += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+      if (i / 3 % 19 == 18) text += "\r\n";
+    }
+    return text + "\r\n";
+  };
+  auto message = [&](const std::string& type, bool forwarded) {
+    std::string part = "Content-Type: " + type + "; name=winmail.dat\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64(note);
+    if (forwarded) part = "Content-Type: message/rfc822\r\n\r\nSubject: inner\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n--i\r\n" + part + "--i--\r\n";
+    std::string text = "From: a@example.org\r\nSubject: fwd\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
+                       "--o\r\nContent-Type: text/plain\r\n\r\nhello\r\n--o\r\n" + part + "--o--\r\n";
+    return Bytes(text.begin(), text.end());
+  };
+  write(dir / "mime-ms-tnef.eml", message("application/ms-tnef", false));
+  write(dir / "mime-octet-stream.eml", message("application/octet-stream", false));
+  write(dir / "mime-forwarded.eml", message("application/vnd.ms-tnef", true));
+  write(dir / "mime-plain.eml", textBytes("From: a@example.org\r\nSubject: plain\r\n\r\nno TNEF here\r\n"));
+
   int copied = 0;
   for (int i = 2; i < argc; ++i) {
     std::error_code error;

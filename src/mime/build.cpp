@@ -4,6 +4,8 @@
 
 #include "build.h"
 
+#include "base64.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -76,6 +78,13 @@ void setFileName(GMimePart* part, const std::string& name) {
       g_mime_param_set_charset(parameter, "utf-8");
     }
   }
+}
+
+// A part of type whose content goes in base64, written by our own loop.
+GMimePart* base64Part(std::string_view type, GMimeStream* stream) {
+  std::size_t slash = type.find('/');
+  std::string major(type.substr(0, slash)), minor(type.substr(slash + 1));
+  return newBase64Part(major.c_str(), minor.c_str(), stream);
 }
 
 GMimeStream* streamOf(const std::string& bytes) {
@@ -190,8 +199,7 @@ GMimeStream* Builder::attachmentBytes(const MessagePart& part) const {
 }
 
 GMimeObject* Builder::attachment(const MessagePart& part, std::string_view contentId) {
-  GMimePart* mime = newPart(attachmentType(part), attachmentBytes(part));
-  g_mime_part_set_content_encoding(mime, GMIME_CONTENT_ENCODING_BASE64);
+  GMimePart* mime = base64Part(attachmentType(part), attachmentBytes(part));
   std::string name(part.fileName());
   GMimeContentDisposition* disposition = g_mime_content_disposition_new();
   g_mime_content_disposition_set_disposition(disposition, contentId.empty() ? "attachment" : "inline");
@@ -274,8 +282,7 @@ GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
     stream = range(*data);
     type = "application/octet-stream";
   }
-  GMimePart* part = newPart(type, stream);
-  g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+  GMimePart* part = base64Part(type, stream);
   GMimeContentDisposition* disposition = g_mime_content_disposition_new();
   g_mime_content_disposition_set_disposition(disposition, "attachment");
   g_mime_object_set_content_disposition(GMIME_OBJECT(part), disposition);

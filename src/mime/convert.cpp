@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "base64.h"
 #include "build.h"
 #include "wendrel/mime.h"
 #include "wendrel/output.h"
@@ -50,10 +51,18 @@ bool isTnefType(GMimeObject* part) {
                              g_mime_content_type_is_type(type, "application", "vnd.ms-tnef"));
 }
 
-// A leaf part's content, its transfer encoding undone.
+// A leaf part's content, its transfer encoding undone (base64, which large
+// parts come in, by a loop of our own).
 GByteArray* decodedContent(GMimePart* part) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (content == nullptr) return nullptr;
+  if (g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64) {
+    GMimeStream* encoded = g_mime_data_wrapper_get_stream(content);
+    gint64 length = g_mime_stream_length(encoded);
+    GByteArray* bytes = g_byte_array_sized_new(length > 0 && length / 4 * 3 < G_MAXUINT ? static_cast<guint>(length / 4 * 3 + 3) : 0);
+    decodeBase64(encoded, bytes);
+    return bytes;
+  }
   GMimeStream* memory = g_mime_stream_mem_new();
   g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(memory), FALSE);
   GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
@@ -186,9 +195,10 @@ bool writeMessage(GMimeMessage* message, GMimeNewLineFormat newline, GMimeStream
 }
 
 bool writeUnchanged(GByteArray* input, GMimeStream* output) {
-  return g_mime_stream_write(output, reinterpret_cast<const char*>(input->data), input->len) ==
-             static_cast<ssize_t>(input->len) &&
-         g_mime_stream_flush(output) == 0;
+  // (An empty array may have no data at all, which GMime refuses to write.)
+  bool written = input->len == 0 || g_mime_stream_write(output, reinterpret_cast<const char*>(input->data),
+                                                        input->len) == static_cast<ssize_t>(input->len);
+  return written && g_mime_stream_flush(output) == 0;
 }
 
 GMimeMessage* parseMessage(GByteArray* input) {
@@ -204,11 +214,8 @@ GMimeMessage* parseMessage(GByteArray* input) {
 
 // The stream as it stands, for a message to carry beside what it gave.
 GMimePart* originalStream(GMimeStream* source) {
-  GMimePart* original = g_mime_part_new_with_type("application", "ms-tnef");
-  GMimeDataWrapper* wrapper = g_mime_data_wrapper_new_with_stream(source, GMIME_CONTENT_ENCODING_DEFAULT);
-  g_mime_part_set_content(original, wrapper);
-  g_object_unref(wrapper);
-  g_mime_part_set_content_encoding(original, GMIME_CONTENT_ENCODING_BASE64);
+  g_object_ref(source);
+  GMimePart* original = newBase64Part("application", "ms-tnef", source);
   g_mime_part_set_filename(original, "winmail.dat");
   return original;
 }
