@@ -20,18 +20,30 @@ bool startsWithSignature(const std::uint8_t* data, std::size_t size) {
   return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
 }
 
-// A decoded TNEF stream: its record, freed with it.
+// A decoded TNEF stream: its record, and its bytes as the GMime stream the
+// parts made from it take ranges of (owning them or not); both go with it.
 struct Decoded {
-  MessageRecord* record = nullptr;
-  ~Decoded() { freeMessage(record); }
-};
+  GMimeStream* source;
+  MessageRecord* record;
 
-void decode(const std::uint8_t* data, std::size_t size, Decoded& decoded) {
-  resetDecoderState();
-  decodeStream(std::span<const std::uint8_t>(data, size));
-  out::flush();
-  decoded.record = takeDecodedMessage();
-}
+  Decoded(GByteArray* bytes, bool owned) : source(g_mime_stream_mem_new_with_byte_array(bytes)) {
+    if (!owned) g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(source), FALSE);
+    resetDecoderState();
+    decodeStream(std::span<const std::uint8_t>(bytes->data, bytes->len));
+    out::flush();
+    record = takeDecodedMessage();
+  }
+  ~Decoded() {
+    freeMessage(record);
+    g_object_unref(source);
+  }
+  Decoded(const Decoded&) = delete;
+  Decoded& operator=(const Decoded&) = delete;
+
+  // The walk ended on a damaged record, not just on the stray line end some
+  // servers append.
+  bool endsDamaged() const { return record->endedEarly && record->bytesLeft >= kRecordOverhead; }
+};
 
 // What a part is called in a note: its file name, else its type.
 std::string partName(GMimeObject* part) {
@@ -98,21 +110,12 @@ GMimeObject* Converter::replacement(GMimePart* part) {
     g_byte_array_unref(bytes);
     return nullptr;
   }
-  // The stream takes the bytes; the parts of the replacement take ranges of it.
-  GMimeStream* source = g_mime_stream_mem_new_with_byte_array(bytes);
-  Decoded decoded;
-  decode(bytes->data, bytes->len, decoded);
-  if (decoded.record == nullptr) {
-    g_object_unref(source);
-    return nullptr;
-  }
-  Builder builder(source, bytes->data, bytes->len);
-  GMimeMultipart* content = builder.content(*decoded.record);
-  g_object_unref(source);
-  // A stream that ends on a damaged record goes along as it stood (a stray
-  // line end after the last record is no record), and so does one that gave
-  // nothing at all.
-  if (decoded.record->endedEarly && decoded.record->bytesLeft >= kRecordOverhead) {
+  Decoded decoded(bytes, true);
+  if (decoded.record == nullptr) return nullptr;
+  GMimeMultipart* content = Builder(decoded.source, bytes->data, bytes->len).content(*decoded.record);
+  // A stream that ends on a damaged record goes along as it stood, and so
+  // does one that gave nothing at all.
+  if (decoded.endsDamaged()) {
     note("TNEF part " + partName(GMIME_OBJECT(part)) + " is damaged " + std::to_string(decoded.record->bytesLeft) +
          " bytes before its end: converted as far as it goes, and kept as it stands beside");
     g_mime_multipart_add(content, GMIME_OBJECT(part));
@@ -222,28 +225,20 @@ GMimePart* originalStream(GMimeStream* source) {
 
 // A bare TNEF stream: a whole message made from it.
 bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
-  GMimeStream* source = g_mime_stream_mem_new_with_byte_array(input);
-  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(source), FALSE);
-  Decoded decoded;
-  decode(input->data, input->len, decoded);
-  if (decoded.record == nullptr) {
-    g_object_unref(source);
-    return false;
-  }
-  Builder builder(source, input->data, input->len);
-  GMimeMessage* message = builder.message(*decoded.record);
+  Decoded decoded(input, false);
+  if (decoded.record == nullptr) return false;
+  GMimeMessage* message = Builder(decoded.source, input->data, input->len).message(*decoded.record);
   report.changed = true;
   GMimeMultipart* content = GMIME_MULTIPART(g_mime_message_get_mime_part(message));
-  bool damaged = decoded.record->endedEarly && decoded.record->bytesLeft >= kRecordOverhead;
+  bool damaged = decoded.endsDamaged();
   if (damaged || g_mime_multipart_get_count(content) == 0) {
     report.notes.push_back(damaged ? "the TNEF stream is damaged " + std::to_string(decoded.record->bytesLeft) +
                                          " bytes before its end: converted as far as it goes, and attached as it stands"
                                    : "the TNEF stream holds nothing that can be shown: attached as it stands");
-    GMimePart* original = originalStream(source);
+    GMimePart* original = originalStream(decoded.source);
     g_mime_multipart_add(content, GMIME_OBJECT(original));
     g_object_unref(original);
   }
-  g_object_unref(source);
   bool written = writeMessage(message, GMIME_NEWLINE_FORMAT_UNIX, output);
   g_object_unref(message);
   return written;
