@@ -141,7 +141,12 @@ class PropertySet {
 
   // nullptr when the set holds no such property.
   const PropertyValue* find(Prop prop) const;
-  bool has(Prop prop) const { return find(prop) != nullptr; }
+  // One bit test: the walk asks this for every property it meets, and most
+  // repeat one the set holds already.
+  bool has(Prop prop) const {
+    auto bit = static_cast<unsigned>(prop);
+    return (present_[bit / 64] >> (bit % 64) & 1) != 0;
+  }
   // Keeps value unless the set holds the property already (the first wins),
   // or memory runs out.
   void add(Prop prop, const PropertyValue& value);

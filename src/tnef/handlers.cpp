@@ -158,9 +158,9 @@ bool writeBlock(ByteView block, void* file) {
 
 // The message record keeps the attributes later writers read.
 void keepAttribute(std::uint32_t attributeId, ByteView value) {
-  MessageRecord* message = currentMessage();
-  std::optional<Prop> prop = message != nullptr ? propForAttribute(attributeId) : std::nullopt;
-  if (!prop) return;
+  std::optional<Prop> prop = propForAttribute(attributeId);
+  MessageRecord* message = prop ? currentMessage() : nullptr;
+  if (message == nullptr || message->properties.has(*prop)) return;
   // The attribute decides what its value is, whatever type code its ID
   // carries (the message class is text with the code of words).
   constexpr std::uint16_t PT_STRING8 = 0x001E, PT_BINARY = 0x0102;

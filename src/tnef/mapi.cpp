@@ -134,12 +134,20 @@ struct FieldCursor {
 };
 
 // A named property's name: a GUID and a kind, then a number (kind 0) or a
-// counted name.
-bool skipName(FieldCursor& at) {
+// counted name. The GUID and number of one named by a number go to guid and
+// number (guid stays null for one named by a string).
+bool readName(FieldCursor& at, const std::uint8_t*& guid, std::uint32_t& number) {
   constexpr std::size_t kGuidSize = 16;
+  const std::uint8_t* start = at.list.data() + at.next;
   if (!at.skip(kGuidSize)) return false;
   std::optional<std::uint32_t> kind = at.dword();
-  return kind && (*kind == 0 ? at.skip(4) : at.counted().has_value());
+  if (!kind) return false;
+  if (*kind != 0) return at.counted().has_value();
+  std::optional<std::uint32_t> value = at.dword();
+  if (!value) return false;
+  guid = start;
+  number = *value;
+  return true;
 }
 
 // A multi-valued property's values: a count, then that many fixed slots or
@@ -174,12 +182,13 @@ bool readValue(FieldCursor& at, const MapiType& type, ByteView& data) {
 
 // One property as it lies in the list: its data (a single value's slot or
 // counted data; empty for the other layouts), the bytes up to the next
-// property, and for a named property where its name begins.
+// property, and for a property named by a number, its set and number.
 struct Property {
   std::uint32_t tag;
   ByteView data;
   std::size_t span;
-  std::size_t nameAt;
+  const std::uint8_t* guid;  // the 16 bytes of its set's GUID, in the list
+  std::uint32_t number;
 };
 
 // Fills property from the one at offset; false when it does not fit. Filled
@@ -188,8 +197,8 @@ struct Property {
 bool readProperty(ByteView list, std::size_t offset, Property& property) {
   FieldCursor at{list, offset};
   std::optional<std::uint32_t> tag = at.dword();
-  property.nameAt = at.next;
-  if (!tag || (propertyId(*tag) >= kFirstNamedId && !skipName(at))) return false;
+  property.guid = nullptr;
+  if (!tag || (propertyId(*tag) >= kFirstNamedId && !readName(at, property.guid, property.number))) return false;
   std::uint16_t type = propertyType(*tag);
   property.tag = *tag;
   property.data = {};
@@ -257,19 +266,18 @@ void handleBodyProperty(const Property& property) {
 
 // The catalogue's entry for a property, when it keeps one: by tag, or for a
 // named property numbered by its set (GUID) and number.
-std::optional<Prop> knownProperty(ByteView list, const Property& property) {
+std::optional<Prop> knownProperty(const Property& property) {
   std::uint16_t id = propertyId(property.tag);
   if (id < kFirstNamedId) return propForTag(id);
-  constexpr std::size_t kGuidSize = 16;
-  if (list.dword(property.nameAt + kGuidSize) != 0) return std::nullopt;  // named by a string
-  return propForName(list.sub(property.nameAt, kGuidSize), list.dword(property.nameAt + kGuidSize + 4));
+  if (property.guid == nullptr) return std::nullopt;  // named by a string
+  return propForName(ByteView(property.guid, 16), property.number);
 }
 
-void keepProperty(ByteView list, const Property& property, PropertySet& set, const codepage::CodePage* page) {
+void keepProperty(const Property& property, PropertySet& set, const codepage::CodePage* page) {
   std::uint16_t type = propertyType(property.tag);
   if ((type & kMultiValued) != 0) return;
-  std::optional<Prop> prop = knownProperty(list, property);
-  if (prop && takesType(*prop, type)) set.add(*prop, PropertyValue{type, property.data, page});
+  std::optional<Prop> prop = knownProperty(property);
+  if (prop && !set.has(*prop) && takesType(*prop, type)) set.add(*prop, PropertyValue{type, property.data, page});
 }
 
 void printProperty(const Property& property) {
@@ -304,7 +312,7 @@ void dumpMapiProperties(ByteView value) {
   const codepage::CodePage* page = streamState().codePage;
   bool whole = walkProperties(value, [&](const Property& property) {
     printProperty(property);
-    if (message != nullptr) keepProperty(value, property, message->properties, page);
+    if (message != nullptr) keepProperty(property, message->properties, page);
     return true;
   });
   if (!whole) reportTruncatedList();
@@ -323,7 +331,7 @@ std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t 
 std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, const codepage::CodePage* page) {
   std::size_t end = 4;
   bool whole = walkProperties(list, [&](const Property& property) {
-    keepProperty(list, property, set, page);
+    keepProperty(property, set, page);
     end += property.span;
     return true;
   });

@@ -231,8 +231,14 @@ std::optional<Prop> propForTag(std::uint16_t id) { return lookUp(kTaggedIndex, k
 
 std::optional<Prop> propForName(ByteView guid, std::uint32_t number) {
   if (guid.size() != 16) return std::nullopt;
+  // The sets differ in their first four bytes: one load picks the one set a
+  // GUID can be, and one compare of the rest tells. Long lists of named
+  // properties come by here for every property.
+  std::uint32_t head = guid.dword(0);
   for (const NamedSet& set : kNamedSets) {
-    if (std::memcmp(set.guid.data(), guid.data(), 16) == 0) return lookUp(kNamedIndex, kNamed, namedKey(set.set, number));
+    if (head != ByteView(set.guid.data(), 4).dword(0)) continue;
+    if (std::memcmp(set.guid.data() + 4, guid.data() + 4, 12) != 0) return std::nullopt;
+    return lookUp(kNamedIndex, kNamed, namedKey(set.set, number));
   }
   return std::nullopt;
 }
