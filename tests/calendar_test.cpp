@@ -541,6 +541,134 @@ TEST(Calendar, TaskRequestsCarryTheirTask) {
             std::string::npos);
 }
 
+// A task acceptance or refusal carries the task as a reply from the one who
+// answers to the one who asked.
+TEST(Calendar, TaskResponsesAreReplies) {
+  struct Case {
+    std::string carrier, method, status;
+  } cases[] = {
+      {"IPM.TaskRequest.Accept", "REPLY", "ACCEPTED"},
+      {"IPM.TaskRequest.Decline", "REPLY", "DECLINED"},
+      {"IPM.TaskRequest.Update", "PUBLISH", ""},
+  };
+  for (const Case& c : cases) {
+    ItemProperties task;
+    task.text(0x0037, "Paint the shed").integer(NamedSet::task, 0x8101, 1);
+    ItemProperties response;
+    response.text(0x0C1A, "Worker").text(0x5D01, "worker@example.org");
+    StreamBuilder stream;
+    stream.record(0x00078008, cString(c.carrier)).record(0x00069003, response.bytes())
+        .record(0x00069004, recipientTable({recipientRow("Boss", "boss@example.org", 1)}))
+        .record(0x00069002, Bytes(14, 0), 2)
+        .record(0x00069005, objectProperties({embeddedMessage(calendarStream("IPM.Task", task))}), 2);
+    Saved saved = saveCalendars(stream.bytes());
+    ASSERT_EQ(saved.calendars.size(), 1u) << c.carrier;
+    const Ical& ical = saved.calendars.begin()->second;
+    EXPECT_EQ(ical.method, c.method) << c.carrier;
+    ASSERT_EQ(ical.items.size(), 1u);
+    if (c.method != "REPLY") continue;
+    EXPECT_EQ(ical.items[0].value("ORGANIZER"), "mailto:boss@example.org") << c.carrier;
+    EXPECT_EQ(ical.items[0].values("ATTENDEE"), std::vector<std::string>{"mailto:worker@example.org"}) << c.carrier;
+    std::vector<std::string> parameters = ical.items[0].values("ATTENDEE;PARAM");
+    EXPECT_NE(std::find(parameters.begin(), parameters.end(), "PARTSTAT=" + c.status), parameters.end()) << c.carrier;
+  }
+}
+
+// A series without a zone keeps its local times at the offset its first
+// instance shows: its deleted instance is left out and its last is in.
+TEST(Calendar, SeriesWithoutAZone) {
+  AppointmentFields recur = seriesOf(endingOn(dailyEvery(kDay), localMinutes(2024, 3, 8)));
+  recur.pattern.deleted = {localMinutes(2024, 3, 5)};
+  recur.startTimeOffset = 720;
+  recur.endTimeOffset = 750;
+  ItemProperties p;
+  // 12:00 local is 17:00 UTC: five hours west.
+  p.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, at(2024, 3, 4, 17))
+      .time(NamedSet::appointment, 0x820E, at(2024, 3, 4, 17, 30))
+      .binary(NamedSet::appointment, 0x8216, appointmentBytes(recur));
+  std::optional<IcalItem> item = firstItem(onlyCalendar(calendarStream("IPM.Appointment", p), "no zone"));
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->instances(10), (std::vector<std::int64_t>{at(2024, 3, 4, 17), at(2024, 3, 6, 17), at(2024, 3, 7, 17),
+                                                            at(2024, 3, 8, 17)}));
+}
+
+// Reminders of tasks count from their start, else from their due date, else
+// there is none to count from; a delta of any size is written sound.
+TEST(Calendar, Reminders) {
+  struct Case {
+    std::string name;
+    bool start, due;
+    std::int64_t delta;
+    std::vector<std::string> alarms;
+    std::string related;
+  } cases[] = {
+      {"from the start", true, true, 30, {"-PT30M"}, ""},
+      {"from the due date", false, true, 30, {"-PT30M"}, "RELATED=END"},
+      {"nothing to count from", false, false, 30, {}, ""},
+      {"the most negative delta", true, false, INT64_MIN, {"PT5270400M"}, ""},
+  };
+  for (const Case& c : cases) {
+    ItemProperties p;
+    p.text(0x0037, "Paint the shed").boolean(NamedSet::common, 0x8503, true)
+        .named(NamedSet::common, 0x8501, 0x0014, [&] {
+          Bytes bytes;
+          appendDword(bytes, static_cast<std::uint32_t>(static_cast<std::uint64_t>(c.delta)));
+          appendDword(bytes, static_cast<std::uint32_t>(static_cast<std::uint64_t>(c.delta) >> 32));
+          return bytes;
+        }());
+    if (c.start) p.time(NamedSet::task, 0x8104, at(2024, 3, 4));
+    if (c.due) p.time(NamedSet::task, 0x8105, at(2024, 3, 8));
+    Saved saved = saveCalendars(calendarStream("IPM.Task", p));
+    ASSERT_EQ(saved.calendars.size(), 1u) << c.name;
+    const std::string& text = saved.texts.begin()->second;
+    std::optional<IcalItem> item = firstItem(saved.calendars.begin()->second);
+    ASSERT_TRUE(item) << c.name;
+    EXPECT_EQ(item->alarms, c.alarms) << c.name;
+    EXPECT_EQ(text.find("RELATED=END") != std::string::npos, !c.related.empty()) << c.name;
+  }
+}
+
+// A zone's name with what a parameter cannot hold still names its VTIMEZONE.
+TEST(Calendar, ZoneNamesThatParametersCannotHold) {
+  ItemProperties p;
+  p.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, at(2024, 3, 4, 17))
+      .binary(NamedSet::appointment, 0x825E, timeZoneDefinition(u"East \"Standard\"\r\nTime; a, b", {easternRule(2007)}));
+  Ical ical = onlyCalendar(calendarStream("IPM.Appointment", p), "odd zone name");
+  std::optional<IcalItem> item = firstItem(ical);
+  ASSERT_TRUE(item && item->start);
+  ASSERT_EQ(ical.timeZones.size(), 1u);
+  EXPECT_EQ(item->start->tzid, ical.timeZones[0]);
+  EXPECT_EQ(item->start->utc, at(2024, 3, 4, 17));
+}
+
+// 65,535 modified instances of a series with a long location repeat it only
+// so far: the file stays small, and the rest are reported.
+TEST(Calendar, RepetitionIsBounded) {
+  std::vector<ExceptionFields> exceptions(65535);
+  for (std::size_t i = 0; i < exceptions.size(); ++i) {
+    exceptions[i].original = exceptions[i].start = localMinutes(2024, 3, 4, 720) + static_cast<std::uint32_t>(i) * kDay;
+    exceptions[i].end = exceptions[i].start + 30;
+  }
+  AppointmentFields recur = withExceptions(std::move(exceptions));
+  PatternFields daily = dailyEvery(kDay);
+  daily.deleted = recur.pattern.deleted;
+  daily.modified = recur.pattern.modified;
+  recur.pattern = daily;
+  ItemProperties p;
+  p.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, at(2024, 3, 4, 17))
+      .text(NamedSet::appointment, 0x8208, std::string(64 * 1024, 'L'))
+      .binary(NamedSet::appointment, 0x8216, appointmentBytes(recur));
+  Saved saved = saveCalendars(calendarStream("IPM.Appointment", p));
+  ASSERT_EQ(saved.texts.size(), 1u);
+  const std::string& text = saved.texts.begin()->second;
+  EXPECT_LT(text.size(), std::size_t{40} << 20);
+  std::size_t instances = 0;
+  for (std::size_t at = 0; (at = text.find("RECURRENCE-ID", at)) != std::string::npos; ++at) ++instances;
+  EXPECT_GT(instances, 400u);
+  EXPECT_LT(instances, 65535u);
+  EXPECT_EQ(saved.run.err, "Damaged recurrence pattern in calendar item Review.ics\n");
+}
+
 // ---- Names ----
 
 TEST(Calendar, FileNames) {

@@ -20,15 +20,16 @@ struct CalendarItem {
   ItemKind kind = ItemKind::none;
   CalendarMethod method = CalendarMethod::publish;
   ReplyStatus reply = ReplyStatus::none;
-  // A task that a task request carries: its organizer and attendees come
-  // from the request first.
+  // The task request (or response) that carries a task: the item is sent as
+  // it is, and its organizer and attendees come from it first.
   const MessageRecord* request = nullptr;
 };
 
 // What a message is by its class (attMessageClass, else PR_MESSAGE_CLASS): an
 // appointment, meeting request, cancellation or response is an event, a task
-// a task (a request's when the message it is attached to is a task request);
-// a task request itself, and anything else, is none.
+// a task (sent as a request, a reply or an update when the message it is
+// attached to is a task request, acceptance, refusal or update); a task
+// request itself, and anything else, is none.
 CalendarItem calendarItemOf(const MessageRecord& message);
 
 std::string_view methodName(CalendarMethod method);

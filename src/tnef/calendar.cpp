@@ -21,9 +21,16 @@ struct ClassRow {
   ReplyStatus reply;
 };
 
-// Message classes begin with these, compared without regard to case. Task
-// requests come before tasks: they begin with "IPM.Task" too.
-constexpr std::array<ClassRow, 13> kClasses{{
+// Message classes begin with these, compared without regard to case. The
+// task request family comes first: it begins with "IPM.Task" too. Its
+// messages carry a task, which is the item, sent the way the row says: an
+// assignment as a request, an acceptance or a refusal as a reply, an update
+// as the task published.
+constexpr std::size_t kTaskRequestRows = 4;
+constexpr std::array<ClassRow, 16> kClasses{{
+    {"IPM.TaskRequest.Accept", ItemKind::none, CalendarMethod::reply, ReplyStatus::accepted},
+    {"IPM.TaskRequest.Decline", ItemKind::none, CalendarMethod::reply, ReplyStatus::declined},
+    {"IPM.TaskRequest.Update", ItemKind::none, CalendarMethod::publish, ReplyStatus::none},
     {"IPM.TaskRequest", ItemKind::none, CalendarMethod::request, ReplyStatus::none},
     {"IPM.Task", ItemKind::task, CalendarMethod::publish, ReplyStatus::none},
     {"IPM.Appointment", ItemKind::event, CalendarMethod::publish, ReplyStatus::none},
@@ -58,9 +65,10 @@ const ClassRow* classRow(const MessageRecord& message) {
   return nullptr;
 }
 
-bool isTaskRequest(const MessageRecord* message) {
+// The row of a message of the task request family, or nullptr.
+const ClassRow* taskRequestRow(const MessageRecord* message) {
   const ClassRow* row = message != nullptr ? classRow(*message) : nullptr;
-  return row != nullptr && row == &kClasses[0];
+  return row != nullptr && row < kClasses.data() + kTaskRequestRows ? row : nullptr;
 }
 
 // A subject character that no saved name holds becomes '_'.
@@ -74,8 +82,9 @@ CalendarItem calendarItemOf(const MessageRecord& message) {
   const ClassRow* row = classRow(message);
   if (row == nullptr || row->kind == ItemKind::none) return {};
   CalendarItem item{row->kind, row->method, row->reply, nullptr};
-  if (item.kind == ItemKind::task && isTaskRequest(message.parent)) {
-    item.method = CalendarMethod::request;
+  if (const ClassRow* carrier = item.kind == ItemKind::task ? taskRequestRow(message.parent) : nullptr) {
+    item.method = carrier->method;
+    item.reply = carrier->reply;
     item.request = message.parent;
   }
   return item;

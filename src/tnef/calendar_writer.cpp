@@ -113,19 +113,21 @@ void writePersonLine(ContentLines& lines, std::string_view property, const Perso
   lines.end();
 }
 
+// The message that was sent: the item's own, or the task request (or
+// response) that carries a task.
+const MessageRecord& sentMessage(const Writing& w) { return w.item.request != nullptr ? *w.item.request : w.message; }
+
+// A calendar takes the account a meeting was sent from when nothing names
+// the sender.
+bool senderOrAccount(const MessageRecord& message, Person& person) {
+  return senderOf(message, person) || sendingAccountOf(message, person);
+}
+
 // The organizer: a reply's first To row; a task request's task, the request's
 // sender first; otherwise the item's sender.
-void writeOrganizer(Writing& w) {
-  Person person;
-  bool found = false;
-  if (w.item.method == CalendarMethod::reply) {
-    found = firstToRow(w, w.message, person);
-  } else {
-    // A calendar takes the account a meeting was sent from when nothing names the sender.
-    auto sent = [&](const MessageRecord& message) { return senderOf(message, person) || sendingAccountOf(message, person); };
-    found = (w.item.request != nullptr && sent(*w.item.request)) || sent(w.message);
-  }
-  if (found) writePersonLine(w.lines, "ORGANIZER", person, {});
+bool organizerOf(Writing& w, Person& person) {
+  if (w.item.method == CalendarMethod::reply) return firstToRow(w, sentMessage(w), person);
+  return (w.item.request != nullptr && senderOrAccount(*w.item.request, person)) || senderOrAccount(w.message, person);
 }
 
 std::string_view partStatus(std::int64_t trackStatus) {
@@ -196,7 +198,7 @@ void writeAttendeeString(Writing& w, Prop prop, std::string_view role, std::stri
 // A reply names one attendee, its sender, with the answer it gives.
 void writeReplyAttendee(Writing& w) {
   Person person;
-  if (!senderOf(w.message, person) && !sendingAccountOf(w.message, person)) return;
+  if (!senderOrAccount(sentMessage(w), person)) return;
   std::string_view status = w.item.reply == ReplyStatus::accepted  ? "ACCEPTED"
                             : w.item.reply == ReplyStatus::declined ? "DECLINED"
                                                                     : "TENTATIVE";
@@ -222,14 +224,17 @@ void writeAttendees(Writing& w) {
 // ---- Time ----
 
 // The zone the item's times are written in: its own, named by TZID and
-// described by a VTIMEZONE, or none (UTC).
+// described by a VTIMEZONE, or none (UTC). Without one, a series' local
+// times (its pattern's dates and time of day) are read at the offset its
+// first instance shows.
 struct ItemZone {
   bool present = false;
   timezone::Zone zone;
   OwnedText name;
+  std::int64_t fixedOffset = 0;  // local minus UTC, in seconds, when there is no zone
 
-  std::int64_t toLocal(std::int64_t utc) const { return present ? timezone::utcToLocal(zone, utc) : utc; }
-  std::int64_t toUtc(std::int64_t local) const { return present ? timezone::localToUtc(zone, local) : local; }
+  std::int64_t toLocal(std::int64_t utc) const { return present ? timezone::utcToLocal(zone, utc) : utc + fixedOffset; }
+  std::int64_t toUtc(std::int64_t local) const { return present ? timezone::localToUtc(zone, local) : local - fixedOffset; }
 };
 
 bool readDefinition(Writing& w, Prop prop, ItemZone& zone) {
@@ -262,12 +267,15 @@ bool readStruct(Writing& w, ItemZone& zone) {
 void readZone(Writing& w, bool recurring, ItemZone& zone) {
   Prop definition = recurring ? Prop::timeZoneDefinitionRecur : Prop::timeZoneDefinitionStartDisplay;
   if (!readDefinition(w, definition, zone)) readStruct(w, zone);
-  // A TZID must name something.
+  // A TZID must name something, and read the same as a parameter (which
+  // holds no '"' or control characters) and as the VTIMEZONE's own TZID.
   std::string_view name = trimmed(zone.name.view());
-  if (zone.present && (name.empty() || !utf8::isValid(name))) {
-    zone.name = OwnedText{};
-    zone.name.append("Custom Time Zone");
+  OwnedText clean;
+  for (char c : name) {
+    if (static_cast<std::uint8_t>(c) >= 0x20 && c != 0x7F) clean.append(c == '"' ? std::string_view("'") : std::string_view(&c, 1));
   }
+  if (zone.present && (clean.empty() || !utf8::isValid(clean.view()))) clean.append("Custom Time Zone");
+  zone.name = std::move(clean);
 }
 
 // A date attribute holds a local time: its fields as seconds since 1601
@@ -533,19 +541,12 @@ void writeHtmlDescription(ContentLines& lines, const MessageRecord& message) {
   lines.end();
 }
 
-void writeTextProperty(ContentLines& lines, std::string_view name, const PropertyValue* value) {
-  if (!hasText(value)) return;
-  lines.begin(name);
-  writeTextValue(value, ContentLines::textSink, &lines);
-  lines.end();
-}
-
 // ---- UID ----
 
 // A UID made from the item itself when it carries none: the same item always
 // gives the same one. FNV-1a, twice with different offsets, over its class,
 // subject, location, times and creation time.
-void writeDerivedUid(ContentLines& lines, const MessageRecord& message) {
+OwnedText derivedUid(const MessageRecord& message) {
   std::uint64_t hashes[2] = {0xCBF29CE484222325u, 0x84222325CBF29CE4u};
   auto mix = [&](ByteView bytes) {
     for (std::uint64_t& hash : hashes) {
@@ -564,33 +565,32 @@ void writeDerivedUid(ContentLines& lines, const MessageRecord& message) {
   for (std::uint64_t hash : hashes) {
     for (int shift = 60; shift >= 0; shift -= 4) *p++ = "0123456789ABCDEF"[hash >> shift & 0xF];
   }
-  lines.line("UID", {text, static_cast<std::size_t>(p - text)});
+  OwnedText uid;
+  uid.append({text, static_cast<std::size_t>(p - text)});
+  return uid;
 }
 
 // UID: a meeting's global object ID, so that a request, its exceptions, the
 // replies and the cancellation all share it; a task's global ID.
-void writeUid(ContentLines& lines, const MessageRecord& message, ItemKind kind) {
+OwnedText uidOf(const MessageRecord& message, ItemKind kind) {
+  OwnedText uid;
   if (kind == ItemKind::task) {
     std::optional<ByteView> id = binaryValue(message.find(Prop::taskGlobalId));
-    if (!id || id->empty()) return writeDerivedUid(lines, message);
-    lines.begin("UID");
-    lines.raw("");
-    writeHex(*id, ContentLines::textSink, &lines);
-    return lines.end();
+    if (!id || id->empty()) return derivedUid(message);
+    writeHex(*id, OwnedText::sink, &uid);
+    return uid;
   }
   std::optional<ByteView> id = binaryValue(message.find(Prop::globalObjectId));
   if (!id || id->empty()) id = binaryValue(message.find(Prop::cleanGlobalObjectId));
-  if (!id || id->empty()) return writeDerivedUid(lines, message);
-  lines.begin("UID");
+  if (!id || id->empty()) return derivedUid(message);
   if (std::optional<ByteView> vcal = goid::vcalUid(*id); vcal && !vcal->empty()) {
-    // Text from another calendar: kept as TEXT, in windows-1252 when it is not UTF-8.
+    // Text from another calendar, in windows-1252 when it is not UTF-8.
     PropertyValue text{PT_STRING8, *vcal, nullptr};
-    writeTextValue(&text, ContentLines::textSink, &lines);
+    writeTextValue(&text, OwnedText::sink, &uid);
   } else {
-    lines.raw("");
-    goid::writeInstanceFreeHex(*id, ContentLines::textSink, &lines);
+    goid::writeInstanceFreeHex(*id, OwnedText::sink, &uid);
   }
-  lines.end();
+  return uid;
 }
 
 // ---- Simple properties ----
@@ -603,9 +603,6 @@ void writeSimpleProperties(ContentLines& lines, const MessageRecord& message) {
   if (std::optional<std::int64_t> importance = integerValue(message.find(Prop::importance))) {
     std::string_view priorities[] = {"9", "5", "1"};
     if (*importance >= 0 && *importance <= 2) lines.line("PRIORITY", priorities[*importance]);
-  }
-  if (std::optional<std::int64_t> sequence = integerValue(message.find(Prop::appointmentSequence)); sequence && *sequence >= 0) {
-    lines.line("SEQUENCE", number(*sequence).view());
   }
   if (std::optional<std::int64_t> created = timeValue(message.find(Prop::creationTime))) writeUtcTime(lines, "CREATED", *created);
   if (std::optional<std::int64_t> modified = timeValue(message.find(Prop::lastModificationTime))) {
@@ -620,20 +617,28 @@ void writeBusyStatus(ContentLines& lines, std::int64_t status) {
   lines.line("X-MICROSOFT-CDO-BUSYSTATUS", names[status]);
 }
 
-// A reminder: so many minutes before an event's start; a task's at the time
-// it was set for.
-void writeAlarm(ContentLines& lines, const MessageRecord& message, ItemKind kind) {
+// What a relative reminder counts from: an event's start; a task's start, or
+// its due date when it has no start, or nothing.
+enum class Anchor : std::uint8_t { start, end, none };
+
+// A reminder: so many minutes before the anchor; a task's at the time it was
+// set for.
+void writeAlarm(ContentLines& lines, const MessageRecord& message, ItemKind kind, Anchor anchor) {
   if (!booleanValue(message.find(Prop::reminderSet)).value_or(false)) return;
   std::optional<std::int64_t> time = kind == ItemKind::task ? timeValue(message.find(Prop::reminderTime)) : std::nullopt;
   ical::DateTimeText at = ical::formatDateTime(time.value_or(0), true);
+  bool absolute = time && at.length != 0;
+  if (!absolute && anchor == Anchor::none) return;
   constexpr std::int64_t kDefaultMinutes = 15;
-  std::int64_t minutes = integerValue(message.find(Prop::reminderDelta)).value_or(kDefaultMinutes);
+  constexpr std::int64_t kLongest = std::int64_t{10} * 366 * 24 * 60;  // ten years, in minutes
+  std::int64_t minutes = std::clamp(integerValue(message.find(Prop::reminderDelta)).value_or(kDefaultMinutes), -kLongest, kLongest);
   lines.line("BEGIN", "VALARM");
   lines.begin("TRIGGER");
-  if (time && at.length != 0) {
+  if (absolute) {
     lines.parameter("VALUE", "DATE-TIME");
     lines.raw(at.view());
   } else {
+    if (anchor == Anchor::end) lines.parameter("RELATED", "END");
     lines.raw(minutes >= 0 ? "-PT" : "PT");
     lines.raw(number(minutes >= 0 ? minutes : -minutes).view());
     lines.raw("M");
@@ -646,22 +651,38 @@ void writeAlarm(ContentLines& lines, const MessageRecord& message, ItemKind kind
 
 // ---- Events ----
 
+// What every VEVENT of an item repeats, worked out once.
 struct EventContext {
   Writing& writing;
   const ItemZone& zone;
   Clock clock;
   std::int64_t stamp;
+  OwnedText uid, summary, location;
+  std::optional<Person> organizer;
+  std::optional<std::int64_t> sequence;
 };
 
-// The lines every VEVENT of the item repeats.
 void writeEventIdentity(const EventContext& e) {
-  writeUid(e.writing.lines, e.writing.message, ItemKind::event);
+  e.writing.lines.textLine("UID", e.uid.view());
   writeUtcTime(e.writing.lines, "DTSTAMP", e.stamp);
 }
 
+void writeOrganizer(const EventContext& e) {
+  if (e.organizer) writePersonLine(e.writing.lines, "ORGANIZER", *e.organizer, {});
+}
+
+void writeSequence(ContentLines& lines, std::optional<std::int64_t> sequence) {
+  if (sequence && *sequence >= 0) lines.line("SEQUENCE", number(*sequence).view());
+}
+
+// Each modified instance repeats the series' UID, texts and organizer. A
+// real series has a few hundred at most; these bytes of repetition are
+// allowed, so that 65,535 exceptions of a long text cannot fill the disk.
+constexpr std::size_t kRepetitionBudget = std::size_t{32} << 20;
+
 // A modified instance: its own times, and its own subject, location and busy
 // status where it overrides the series'.
-void writeExceptionEvent(const EventContext& e, const recurrence::Exception& exception, const OwnedText& summary) {
+void writeExceptionEvent(const EventContext& e, const recurrence::Exception& exception) {
   ContentLines& lines = e.writing.lines;
   const MessageRecord& message = e.writing.message;
   const PropertyValue* recurValue = message.find(Prop::appointmentRecur);
@@ -676,7 +697,7 @@ void writeExceptionEvent(const EventContext& e, const recurrence::Exception& exc
   PropertyValue wide{PT_UNICODE, exception.wideSubject, nullptr}, narrow{PT_STRING8, exception.subject, page};
   lines.begin("SUMMARY");
   if (!exception.overrides(recurrence::kOverrideSubject)) {
-    lines.text(summary.view());
+    lines.text(e.summary.view());
   } else {
     writeTextValue(!exception.wideSubject.empty() ? &wide : &narrow, ContentLines::textSink, &lines);
   }
@@ -687,17 +708,29 @@ void writeExceptionEvent(const EventContext& e, const recurrence::Exception& exc
     lines.begin("LOCATION");
     writeTextValue(!exception.wideLocation.empty() ? &wideLocation : &narrowLocation, ContentLines::textSink, &lines);
     lines.end();
-  } else {
-    writeTextProperty(lines, "LOCATION", message.find(Prop::location));
+  } else if (!e.location.empty()) {
+    lines.textLine("LOCATION", e.location.view());
   }
   std::optional<std::int64_t> busy = integerValue(message.find(Prop::busyStatus));
   if (exception.overrides(recurrence::kOverrideBusyStatus)) busy = exception.busyStatus;
   if (busy) writeBusyStatus(lines, *busy);
-  if (std::optional<std::int64_t> sequence = integerValue(message.find(Prop::appointmentSequence)); sequence && *sequence >= 0) {
-    lines.line("SEQUENCE", number(*sequence).view());
-  }
-  writeOrganizer(e.writing);
+  writeSequence(lines, e.sequence);
+  writeOrganizer(e);
   lines.line("END", "VEVENT");
+}
+
+// The modified instances, as long as their repetition stays within the budget.
+void writeExceptionEvents(EventContext& e, const recurrence::AppointmentRecurrencePattern& recur) {
+  std::size_t repeated = e.uid.view().size() + e.summary.view().size() + e.location.view().size() + 256;
+  if (e.organizer) repeated += e.organizer->name.view().size() + e.organizer->address.view().size();
+  std::size_t spent = 0;
+  recurrence::ExceptionCursor cursor = recur.exceptions();
+  recurrence::Exception exception;
+  while (cursor.next(exception)) {
+    if (repeated > kRepetitionBudget - spent) return e.writing.damaged(kRecurrenceDamage, "recurrence pattern");
+    spent += repeated;
+    writeExceptionEvent(e, exception);
+  }
 }
 
 void writeEvent(Writing& w) {
@@ -715,24 +748,36 @@ void writeEvent(Writing& w) {
   ItemZone zone;
   readZone(w, recurBlob.has_value(), zone);
   bool allDay = booleanValue(message.find(Prop::appointmentSubType)).value_or(false);
+  std::optional<std::int64_t> startWhole = timeValue(message.find(Prop::appointmentStartWhole));
+  if (!zone.present && recurBlob && startWhole) {
+    // No zone: the offset between the series' first start as its pattern
+    // says it (local) and as the item says it (UTC), when it is one a zone
+    // can have.
+    std::int64_t local = minutesToSeconds(recur.pattern.startDate) + minutesToSeconds(recur.startTimeOffset);
+    std::int64_t offset = local - *startWhole;
+    if (offset % 60 == 0 && offset >= -14 * 3600 && offset <= 14 * 3600) zone.fixedOffset = offset;
+  }
   Span span = itemSpan(message, zone);
-  EventContext e{w, zone, Clock{zone, allDay}, stampOf(message, zone, span)};
+  EventContext e{w, zone, Clock{zone, allDay}, stampOf(message, zone, span), uidOf(message, ItemKind::event),
+                 summaryOf(message), textOf(message.find(Prop::location)), std::nullopt,
+                 integerValue(message.find(Prop::appointmentSequence))};
+  if (Person person; organizerOf(w, person)) e.organizer = std::move(person);
 
   if (zone.present && !allDay) writeTimeZone(lines, zone, span.start.value_or(0));
   lines.line("BEGIN", "VEVENT");
   writeEventIdentity(e);
   if (span.start) writeLocalTime(lines, "DTSTART", *span.start, e.clock);
   if (span.end) writeLocalTime(lines, "DTEND", *span.end, e.clock);
-  OwnedText summary = summaryOf(message);
-  lines.textLine("SUMMARY", summary.view());
-  writeTextProperty(lines, "LOCATION", message.find(Prop::location));
+  lines.textLine("SUMMARY", e.summary.view());
+  if (!e.location.empty()) lines.textLine("LOCATION", e.location.view());
   writeDescription(lines, message);
   writeHtmlDescription(lines, message);
   writeSimpleProperties(lines, message);
+  writeSequence(lines, e.sequence);
   if (std::optional<std::int64_t> busy = integerValue(message.find(Prop::busyStatus))) writeBusyStatus(lines, *busy);
   if (allDay) lines.line("X-MICROSOFT-CDO-ALLDAYEVENT", "TRUE");
   if (w.item.method == CalendarMethod::cancel) lines.line("STATUS", "CANCELLED");
-  writeOrganizer(w);
+  writeOrganizer(e);
   writeAttendees(w);
   // A series that iCalendar cannot state is written as its first instance.
   std::optional<recurrence::Rule> rule = recurBlob ? recurrence::ruleOf(recur.pattern) : std::nullopt;
@@ -743,13 +788,9 @@ void writeEvent(Writing& w) {
     collectOriginals(recur, originals);
     writeExceptionDates(lines, recur, originals, e.clock);
   }
-  writeAlarm(lines, message, ItemKind::event);
+  writeAlarm(lines, message, ItemKind::event, Anchor::start);
   lines.line("END", "VEVENT");
-  if (rule) {
-    recurrence::ExceptionCursor cursor = recur.exceptions();
-    recurrence::Exception exception;
-    while (cursor.next(exception)) writeExceptionEvent(e, exception, summary);
-  }
+  if (rule) writeExceptionEvents(e, recur);
 }
 
 // ---- Tasks ----
@@ -770,7 +811,7 @@ void writeTask(Writing& w) {
   std::optional<std::int64_t> start = taskDate(message, Prop::taskStartDate);
   std::optional<std::int64_t> due = taskDate(message, Prop::taskDueDate);
   lines.line("BEGIN", "VTODO");
-  writeUid(lines, message, ItemKind::task);
+  lines.textLine("UID", uidOf(message, ItemKind::task).view());
   Span span{start, due};
   writeUtcTime(lines, "DTSTAMP", stampOf(message, noZone, span));
   if (start) writeDate(lines, "DTSTART", *start);
@@ -792,7 +833,7 @@ void writeTask(Writing& w) {
   if (std::optional<std::int64_t> completed = taskDate(message, Prop::taskDateCompleted)) {
     writeUtcTime(lines, "COMPLETED", *completed);
   }
-  writeOrganizer(w);
+  if (Person organizer; organizerOf(w, organizer)) writePersonLine(lines, "ORGANIZER", organizer, {});
   writeAttendees(w);
   if (std::optional<ByteView> blob = binaryValue(message.find(Prop::taskRecurrence)); blob && start) {
     recurrence::RecurrencePattern pattern = recurrence::decodeRecurrencePattern(*blob);
@@ -802,7 +843,7 @@ void writeTask(Writing& w) {
       writeRule(lines, *rule, rule->endDate * civil::kSecondsPerDay, clock);
     }
   }
-  writeAlarm(lines, message, ItemKind::task);
+  writeAlarm(lines, message, ItemKind::task, start ? Anchor::start : due ? Anchor::end : Anchor::none);
   lines.line("END", "VTODO");
 }
 

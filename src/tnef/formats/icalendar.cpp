@@ -54,7 +54,7 @@ void ContentLines::putByte(char byte) { put({&byte, 1}); }
 // of the character that would not fit.
 void ContentLines::put(std::string_view bytes) {
   while (!bytes.empty()) {
-    std::size_t room = kLineLimit - column_;
+    std::size_t room = column_ < kLineLimit ? kLineLimit - column_ : 0;
     if (bytes.size() <= room) {
       emit(bytes.data(), bytes.size());
       column_ += bytes.size();
