@@ -468,6 +468,7 @@ TEST(Mime, HtmlKeepsItsBytesUnderItsCharset) {
       {"<meta http-equiv=Content-Type content=\"text/html; charset=Windows-1251\">\xE0", 0, "windows-1251"},
       {"<p>caf\xC3\xA9</p>", 0, "utf-8"},
       {"<p>caf\xE9</p>", 0, "windows-1252"},
+      {"<p>\xA4\xA2</p>", 51932, "euc-jp"},
   };
   for (const Case& c : cases) {
     ItemProperties p;
@@ -547,6 +548,61 @@ TEST(Mime, SignedContentStaysAsItIs) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, input);
   EXPECT_NE(result.err.find("TNEF in signed or encrypted content is kept as it stands"), std::string::npos) << result.err;
+}
+
+// An attached message whose stream ends on a damaged record goes along as it
+// stood, beside what it gave.
+TEST(Mime, DamagedAttachedMessagesAreKept) {
+  Bytes inner = StreamBuilder().record(0x00018004, cString("inner")).record(0x00018010, cString("a.txt"), 2)
+                    .record(0x0006800F, textBytes("inner data"), 2).recordClaiming(0x00018004, 500, cString("cut")).bytes();
+  Bytes outer = StreamBuilder().record(0x00018004, cString("outer")).record(0x00069002, Bytes(14, 0), 2)
+                    .record(0x00069005, objectProperties({embeddedMessage(inner)}, "inner.msg"), 2).bytes();
+  TempDir dir;
+  writeFile(dir / "s.tnef", outer);
+  RunResult result = runMime({"s.tnef"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  Parsed parsed = parse(result.out);
+  std::vector<const Leaf*> kept = parsed.ofType("application/ms-tnef");
+  ASSERT_EQ(kept.size(), 1u) << result.out;
+  EXPECT_EQ(kept[0]->filename, "inner.msg.tnef");
+  EXPECT_EQ(kept[0]->content, bytesText(inner));
+  // What the message held before the damage is converted all the same.
+  bool converted = std::any_of(parsed.leaves.begin(), parsed.leaves.end(), [](const Leaf& leaf) {
+    return leaf.filename == "a.txt" && leaf.content == "inner data" && leaf.path.back() == "multipart/mixed" &&
+           leaf.path.size() >= 2 && leaf.path[leaf.path.size() - 2] == "message/rfc822";
+  });
+  EXPECT_TRUE(converted) << result.out;
+  EXPECT_NE(result.err.find("attached message inner.msg is damaged"), std::string::npos) << result.err;
+}
+
+// A stream gets one part per KiB of itself (at least 64): one of empty
+// attachments gives that many, and goes along as it stood.
+TEST(Mime, PartsAreBoundedByTheStreamsSize) {
+  StreamBuilder stream;
+  for (int i = 0; i < 5000; ++i) stream.record(0x00018010, cString("e"), 2).record(0x0006800F, {}, 2);
+  Bytes bytes = stream.bytes();
+  TempDir dir;
+  writeFile(dir / "s.tnef", bytes);
+  RunResult result = runMime({"s.tnef"}, dir.path());
+  EXPECT_EQ(result.status, 0);
+  Parsed parsed = parse(result.out);
+  std::size_t made = 0;
+  for (const Leaf& leaf : parsed.leaves) made += leaf.filename == "e" ? 1 : 0;
+  EXPECT_EQ(made, std::max<std::size_t>(64, bytes.size() / 1024));
+  std::vector<const Leaf*> kept = parsed.ofType("application/ms-tnef");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0]->content, bytesText(bytes));
+  EXPECT_NE(result.err.find("holds more attachments than are made parts"), std::string::npos) << result.err;
+}
+
+// Without a submit time the Date is attDateSent, the sender's wall time in a
+// zone the stream does not say: -0000.
+TEST(Mime, DateFromTheSendersClock) {
+  TempDir dir;
+  writeFile(dir / "s.tnef", StreamBuilder().record(0x00038005, dateBytes(2003, 3, 4, 9, 30, 0, 2))
+                                .record(0x00018004, cString("x")).bytes());
+  RunResult result = runMime({"s.tnef"}, dir.path());
+  EXPECT_NE(result.out.find("Date: Tue, 04 Mar 2003 09:30:00 -0000\n"), std::string::npos) << result.out;
 }
 
 TEST(Mime, MessagesWithoutTnefComeOutUnchanged) {

@@ -180,6 +180,10 @@ std::optional<bool> booleanValue(const PropertyValue* value);
 std::optional<double> floatValue(const PropertyValue* value);
 // PT_SYSTIME as seconds since 1601-01-01 UTC.
 std::optional<std::int64_t> timeValue(const PropertyValue* value);
+// A date attribute's fields as seconds since 1601, in whatever zone the
+// sender wrote it (attDateStart and attDateEnd hold the item's wall time,
+// attDateSent the sender's); nothing for a date no calendar has.
+std::optional<std::int64_t> dateValue(const PropertyValue* value);
 // PT_BINARY (and PT_OBJECT) data.
 std::optional<ByteView> binaryValue(const PropertyValue* value);
 // A text value (PT_STRING8 in its code page, PT_UNICODE) as UTF-8, whole,
@@ -248,23 +252,29 @@ enum class PartKind : std::uint8_t {
 struct MessagePart {
   PartKind kind = PartKind::data;
   // The name wendrel saves it under, before any -N suffix (UTF-8, no '/',
-  // '\' or control characters); empty for a message.
+  // '\' or control characters); for a message, its attachment's name.
   char* name = nullptr;
   std::uint32_t nameLength = 0;
-  ByteView bytes;              // data, or the compound file
+  ByteView bytes;              // data, the compound file, or an attached message's stream
   CompoundFileStream contents; // oleContents
-  PropertySet properties;      // the attachment's own property list
+  // The attachment's own property list (attAttachment), as it stands: many
+  // parts may share one, so it is read when it is needed, in page.
+  ByteView properties;
+  const codepage::CodePage* codePage = nullptr;
   MessageRecord* message = nullptr;
   std::string_view fileName() const { return {name, nameLength}; }
 };
 
 struct MessageRecord {
+  MessageRecord() = default;
+  MessageRecord(const MessageRecord&) = delete;
+  MessageRecord& operator=(const MessageRecord&) = delete;
+  ~MessageRecord();  // frees the parts and the records of attached messages
+
   MessageRecord* parent = nullptr;  // the message this one is attached to, while both are walked
-  int depth = 0;
   PropertySet properties;
   // How the walk of the stream ended: a record it could not take whole
   // (cut short, or a length past the end) leaves bytesLeft unread.
-  bool goodSignature = false;
   bool endedEarly = false;
   std::size_t bytesLeft = 0;
   // keepWholeMessages only: the name the first compressed-RTF body is saved
@@ -275,6 +285,9 @@ struct MessageRecord {
   std::uint32_t partCapacity = 0;
 
   const PropertyValue* find(Prop prop) const { return properties.find(prop); }
+  // The walk ended on a damaged record, not just on the stray line end some
+  // servers append after the last one.
+  bool endsDamaged() const { return endedEarly && bytesLeft >= kRecordOverhead; }
 };
 
 extern bool keepWholeMessages;
@@ -282,8 +295,9 @@ extern bool keepWholeMessages;
 // ---- The walk's side ----
 // The record of the message being walked (nullptr outside a walk).
 MessageRecord* currentMessage();
-// Appends a part to message (keepWholeMessages); its name is copied. Returns
-// the part, or nullptr when memory runs out.
+// Appends a part to message (keepWholeMessages); its name is copied (or
+// shared with the part before it when it is the same). Returns the part, or
+// nullptr when memory runs out.
 MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view name);
 // Takes the properties of a MAPI list (a count, then the properties) that the
 // catalogue keeps into set, 8-bit text in page; returns the bytes the list

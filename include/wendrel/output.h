@@ -118,6 +118,9 @@ inline void hexPadded(std::uint32_t value, int digits) {
 
 // Sends the output to file instead of standard output (benchmarks, fuzzers).
 void setTarget(std::FILE* file);
+// Drops all output from now on (a program that only wants what the walk
+// records, and whose standard output is its own).
+void discard();
 
 // Hands everything buffered so far to stdio and flushes it (before a message on
 // standard error, so the two streams keep their order on a terminal).

@@ -7,6 +7,7 @@
 #include "base64.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -177,10 +178,25 @@ GMimeStream* Builder::range(ByteView bytes) const {
   return g_mime_stream_substream(source_, start, start + static_cast<gint64>(bytes.size()));
 }
 
+bool Builder::takePart() {
+  if (partsLeft_ == 0) {
+    overflowed_ = true;
+    return false;
+  }
+  --partsLeft_;
+  return true;
+}
+
+const PropertySet& Builder::propertiesOf(const MessagePart& part) {
+  auto [entry, fresh] = lists_.try_emplace({part.properties.data(), part.properties.size()});
+  if (fresh) keepPropertyList(part.properties, entry->second, part.codePage);
+  return entry->second;
+}
+
 // The type an attachment is sent as: its own MIME tag when that is a type,
 // else the one its extension has, else bytes.
-std::string Builder::attachmentType(const MessagePart& part) const {
-  std::string tag = lowercase(text(part.properties.find(Prop::attachMimeTag)));
+std::string Builder::attachmentType(const MessagePart& part) {
+  std::string tag = lowercase(text(propertiesOf(part).find(Prop::attachMimeTag)));
   while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t')) tag.pop_back();
   if (isMediaType(tag)) return tag;
   return mediaTypeOf(part.fileName(), typesFile_).value_or("application/octet-stream");
@@ -219,6 +235,18 @@ GMimeObject* Builder::attachedMessage(const MessagePart& part) {
   g_mime_object_set_content_disposition(GMIME_OBJECT(container), disposition);
   g_object_unref(disposition);
   return GMIME_OBJECT(container);
+}
+
+// An attached message's stream as it stands, beside what it gave when its
+// walk ended on a damaged record.
+GMimeObject* Builder::damagedMessage(const MessagePart& part) {
+  std::string name(part.fileName());
+  notes_.push_back("attached message " + (name.empty() ? std::string("without a name") : name) + " is damaged " +
+                   std::to_string(part.message->bytesLeft) +
+                   " bytes before its end: converted as far as it goes, and attached as it stands");
+  GMimePart* original = newBase64Part("application", "ms-tnef", range(part.bytes));
+  setFileName(original, (name.empty() ? std::string("attachment") : name) + ".tnef");
+  return GMIME_OBJECT(original);
 }
 
 // The HTML body: its stored bytes labelled with their charset, Unicode as
@@ -293,14 +321,12 @@ GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
 
 namespace {
 
-// The Content-ID of a part that the HTML shows by cid:, or nothing.
-std::string referencedId(const MessagePart& part, const std::string& html) {
-  std::string id = text(part.properties.find(Prop::attachContentId));
+// The Content-ID of a part that the HTML (lowercase) shows by cid:, or nothing.
+std::string referencedId(const PropertySet& properties, const std::string& html) {
+  std::string id = text(properties.find(Prop::attachContentId));
   if (!id.empty() && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
   if (id.empty() || html.empty()) return {};
-  std::string needle = lowercase("cid:" + id);
-  std::string haystack = lowercase(html);
-  return haystack.find(needle) != std::string::npos ? id : std::string();
+  return html.find(lowercase("cid:" + id)) != std::string::npos ? id : std::string();
 }
 
 }  // namespace
@@ -313,13 +339,16 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
   if (text.find_first_not_of(" \t\r\n") != std::string::npos) alternatives.push_back(GMIME_OBJECT(textPart("text/plain", streamOf(text), "utf-8")));
   std::string html;
   GMimeObject* htmlBody = htmlPart(record, html);
+  html = lowercase(html);
   for (std::uint32_t i = 0; i < record.partCount; ++i) {
     const MessagePart& part = record.parts[i];
+    if ((part.kind == PartKind::message && part.message == nullptr) || !takePart()) continue;
     if (part.kind == PartKind::message) {
-      if (part.message != nullptr) attachments.push_back(attachedMessage(part));
+      attachments.push_back(attachedMessage(part));
+      if (part.message->endsDamaged() && takePart()) attachments.push_back(damagedMessage(part));
       continue;
     }
-    std::string id = htmlBody != nullptr ? referencedId(part, html) : std::string();
+    std::string id = htmlBody != nullptr ? referencedId(propertiesOf(part), html) : std::string();
     (id.empty() ? attachments : related).push_back(attachment(part, id));
   }
   if (htmlBody != nullptr && !related.empty()) {
@@ -405,16 +434,29 @@ bool addRecipient(const PropertySet& row, void* context) {
   return true;
 }
 
-std::optional<std::int64_t> sentTime(const MessageRecord& record) {
-  if (std::optional<std::int64_t> time = timeValue(record.find(Prop::clientSubmitTime))) return time;
-  const PropertyValue* sent = record.find(Prop::attDateSent);
-  if (sent == nullptr) return std::nullopt;
-  TnefDate date = readTnefDate(sent->data);
-  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > civil::daysInMonth(date.year, date.month) ||
-      date.hour > 23 || date.minute > 59 || date.second > 59) {
-    return std::nullopt;
+// The Date header: when the message was submitted (UTC), else attDateSent,
+// the sender's wall time in a zone the stream does not name: -0000 says so
+// (RFC 5322 3.3).
+void setDate(GMimeMessage* message, const MessageRecord& record) {
+  constexpr std::int64_t kUnixEpoch = 11644473600;  // seconds from 1601 to 1970
+  if (std::optional<std::int64_t> submitted = timeValue(record.find(Prop::clientSubmitTime))) {
+    if (GDateTime* date = g_date_time_new_from_unix_utc(*submitted - kUnixEpoch)) {
+      g_mime_message_set_date(message, date);
+      g_date_time_unref(date);
+    }
+    return;
   }
-  return civil::toSeconds({{date.year, date.month, date.day}, date.hour, date.minute, date.second});
+  std::optional<std::int64_t> sent = dateValue(record.find(Prop::attDateSent));
+  if (!sent) return;
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  civil::DateTime t = civil::fromSeconds(*sent);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02u %s %04lld %02u:%02u:%02u -0000",
+                kDays[civil::weekday(civil::floorDivide(*sent, civil::kSecondsPerDay))], t.date.day,
+                kMonths[t.date.month - 1], static_cast<long long>(t.date.year), t.hour, t.minute, t.second);
+  g_mime_object_set_header(GMIME_OBJECT(message), "Date", text, nullptr);
 }
 
 // An identifier header's value as it is written: one <id> or several.
@@ -432,13 +474,7 @@ void buildHeaders(GMimeMessage* message, const MessageRecord& record) {
   if (subject == nullptr) subject = record.find(Prop::subject);
   if (subject == nullptr) subject = record.find(Prop::conversationTopic);
   if (subject != nullptr) g_mime_message_set_subject(message, text(subject).c_str(), "utf-8");
-  if (std::optional<std::int64_t> sent = sentTime(record)) {
-    constexpr std::int64_t kUnixEpoch = 11644473600;  // seconds from 1601 to 1970
-    if (GDateTime* date = g_date_time_new_from_unix_utc(*sent - kUnixEpoch)) {
-      g_mime_message_set_date(message, date);
-      g_date_time_unref(date);
-    }
-  }
+  setDate(message, record);
   std::string id = identifiers(text(record.find(Prop::internetMessageId)));
   if (id.size() > 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
   if (!id.empty() && id.find_first_of(" <>\t") == std::string::npos) g_mime_message_set_message_id(message, id.c_str());

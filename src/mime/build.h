@@ -5,8 +5,13 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
+
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "wendrel/message.h"
 
@@ -14,21 +19,36 @@ namespace wendrel::mime {
 
 class Builder {
  public:
-  // stream: the whole TNEF stream as GMime reads it, its bytes at base.
-  Builder(GMimeStream* stream, const std::uint8_t* base, std::size_t size, const char* typesFile = "/etc/mime.types")
-      : source_(stream), base_(base), size_(size), typesFile_(typesFile) {}
+  // stream: the whole TNEF stream as GMime reads it, its bytes at base;
+  // notes: where lines for standard error go.
+  Builder(GMimeStream* stream, const std::uint8_t* base, std::size_t size, std::vector<std::string>& notes,
+          const char* typesFile = "/etc/mime.types")
+      : source_(stream), base_(base), size_(size), partsLeft_(std::max<std::size_t>(kLeastParts, size / kBytesPerPart)),
+        notes_(notes), typesFile_(typesFile) {}
 
   // What one TNEF stream holds, as one multipart/mixed (a new reference).
   GMimeMultipart* content(const MessageRecord& record);
   // A whole message: headers from the record's properties, then content.
   GMimeMessage* message(const MessageRecord& record);
+  // True when the stream held more attachments than were made parts of:
+  // the caller keeps the stream as it stands beside them.
+  bool overflowed() const { return overflowed_; }
+
+  // A MIME part costs GMime a few KiB; a stream gets one per KiB of its own
+  // (and at least 64), so that a stream of empty attachments cannot take
+  // more memory than a few times its size. Real mail is far from it.
+  static constexpr std::size_t kBytesPerPart = 1024;
+  static constexpr std::size_t kLeastParts = 64;
 
  private:
+  bool takePart();
+  const PropertySet& propertiesOf(const MessagePart& part);
   GMimeStream* range(ByteView bytes) const;
-  std::string attachmentType(const MessagePart& part) const;
+  std::string attachmentType(const MessagePart& part);
   GMimeStream* attachmentBytes(const MessagePart& part) const;
   GMimeObject* attachment(const MessagePart& part, std::string_view contentId);
   GMimeObject* attachedMessage(const MessagePart& part);
+  GMimeObject* damagedMessage(const MessagePart& part);
   GMimeObject* htmlPart(const MessageRecord& record, std::string& html);
   GMimeObject* calendarPart(const MessageRecord& record);
   GMimeObject* rtfAttachment(const MessageRecord& record);
@@ -36,7 +56,12 @@ class Builder {
   GMimeStream* source_;
   const std::uint8_t* base_;
   std::size_t size_;
+  std::size_t partsLeft_;
+  bool overflowed_ = false;
+  std::vector<std::string>& notes_;
   const char* typesFile_;
+  // Each attachment property list read once, however many parts share it.
+  std::map<std::pair<const std::uint8_t*, std::size_t>, PropertySet> lists_;
 };
 
 }  // namespace wendrel::mime

@@ -39,10 +39,6 @@ struct Decoded {
   }
   Decoded(const Decoded&) = delete;
   Decoded& operator=(const Decoded&) = delete;
-
-  // The walk ended on a damaged record, not just on the stray line end some
-  // servers append.
-  bool endsDamaged() const { return record->endedEarly && record->bytesLeft >= kRecordOverhead; }
 };
 
 // What a part is called in a note: its file name, else its type.
@@ -87,6 +83,32 @@ GByteArray* decodedContent(GMimePart* part) {
   return bytes;
 }
 
+// Whether a part's content starts with the TNEF signature, from its first
+// bytes only when its encoding allows (most parts are not TNEF, and some are
+// large).
+bool startsLikeTnef(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (content == nullptr) return false;
+  GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  bool plain = encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT ||
+               encoding == GMIME_CONTENT_ENCODING_8BIT || encoding == GMIME_CONTENT_ENCODING_BINARY;
+  if (!plain && encoding != GMIME_CONTENT_ENCODING_BASE64) return true;  // decoded whole to tell
+  char head[256];
+  GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
+  g_mime_stream_reset(raw);
+  ssize_t count = g_mime_stream_read(raw, head, sizeof head);
+  g_mime_stream_reset(raw);
+  if (count <= 0) return false;
+  if (plain) return startsWithSignature(reinterpret_cast<const std::uint8_t*>(head), static_cast<std::size_t>(count));
+  GMimeStream* text = g_mime_stream_mem_new_with_buffer(head, static_cast<std::size_t>(count));
+  GByteArray* bytes = g_byte_array_new();
+  decodeBase64(text, bytes);
+  bool tnef = startsWithSignature(bytes->data, bytes->len);
+  g_byte_array_unref(bytes);
+  g_object_unref(text);
+  return tnef;
+}
+
 class Converter {
  public:
   explicit Converter(Report& report) : report_(report) {}
@@ -103,6 +125,7 @@ class Converter {
 
 GMimeObject* Converter::replacement(GMimePart* part) {
   bool typed = isTnefType(GMIME_OBJECT(part));
+  if (!typed && !startsLikeTnef(part)) return nullptr;
   GByteArray* bytes = decodedContent(part);
   if (bytes == nullptr) return nullptr;
   if (!startsWithSignature(bytes->data, bytes->len)) {
@@ -112,12 +135,15 @@ GMimeObject* Converter::replacement(GMimePart* part) {
   }
   Decoded decoded(bytes, true);
   if (decoded.record == nullptr) return nullptr;
-  GMimeMultipart* content = Builder(decoded.source, bytes->data, bytes->len).content(*decoded.record);
+  Builder builder(decoded.source, bytes->data, bytes->len, report_.notes);
+  GMimeMultipart* content = builder.content(*decoded.record);
   // A stream that ends on a damaged record goes along as it stood, and so
-  // does one that gave nothing at all.
-  if (decoded.endsDamaged()) {
-    note("TNEF part " + partName(GMIME_OBJECT(part)) + " is damaged " + std::to_string(decoded.record->bytesLeft) +
-         " bytes before its end: converted as far as it goes, and kept as it stands beside");
+  // do one that holds more than was made parts of and one that gave nothing.
+  if (decoded.record->endsDamaged() || builder.overflowed()) {
+    note("TNEF part " + partName(GMIME_OBJECT(part)) +
+         (builder.overflowed() ? " holds more attachments than are made parts: the first are, and it is kept as it stands beside"
+                               : " is damaged " + std::to_string(decoded.record->bytesLeft) +
+                                     " bytes before its end: converted as far as it goes, and kept as it stands beside"));
     g_mime_multipart_add(content, GMIME_OBJECT(part));
   } else if (g_mime_multipart_get_count(content) == 0) {
     note("TNEF part " + partName(GMIME_OBJECT(part)) + " holds nothing that can be shown: kept as it stands");
@@ -227,14 +253,17 @@ GMimePart* originalStream(GMimeStream* source) {
 bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
   Decoded decoded(input, false);
   if (decoded.record == nullptr) return false;
-  GMimeMessage* message = Builder(decoded.source, input->data, input->len).message(*decoded.record);
+  Builder builder(decoded.source, input->data, input->len, report.notes);
+  GMimeMessage* message = builder.message(*decoded.record);
   report.changed = true;
   GMimeMultipart* content = GMIME_MULTIPART(g_mime_message_get_mime_part(message));
-  bool damaged = decoded.endsDamaged();
-  if (damaged || g_mime_multipart_get_count(content) == 0) {
+  bool damaged = decoded.record->endsDamaged();
+  if (damaged || builder.overflowed() || g_mime_multipart_get_count(content) == 0) {
     report.notes.push_back(damaged ? "the TNEF stream is damaged " + std::to_string(decoded.record->bytesLeft) +
                                          " bytes before its end: converted as far as it goes, and attached as it stands"
-                                   : "the TNEF stream holds nothing that can be shown: attached as it stands");
+                           : builder.overflowed()
+                               ? "the TNEF stream holds more attachments than are made parts: the first are, and it is attached as it stands"
+                               : "the TNEF stream holds nothing that can be shown: attached as it stands");
     GMimePart* original = originalStream(decoded.source);
     g_mime_multipart_add(content, GMIME_OBJECT(original));
     g_object_unref(original);
@@ -248,8 +277,8 @@ bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
 
 void initialize() {
   g_mime_init();
-  static std::FILE* nowhere = std::fopen("/dev/null", "w");
-  if (nowhere != nullptr) out::setTarget(nowhere);
+  // Standard output carries the message: the walk's own lines go nowhere.
+  out::discard();
   out::silenceErrors(true);
   verbose = 0;
   saveFiles = 0;

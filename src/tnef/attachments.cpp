@@ -137,7 +137,10 @@ MessagePart* keepPart(PartKind kind, std::string_view name, ByteView properties)
   if (!keepWholeMessages || message == nullptr) return nullptr;
   char plain[kScratchSize];
   MessagePart* part = addPart(*message, kind, kind == PartKind::message ? name : plainFileName(name, plain));
-  if (part != nullptr) keepPropertyList(properties, part->properties, streamState().codePage);
+  if (part != nullptr) {
+    part->properties = properties;
+    part->codePage = streamState().codePage;
+  }
   return part;
 }
 
@@ -249,9 +252,12 @@ struct ObjectVisit {
 void decodeAttachedMessage(ByteView stream, const ObjectVisit& visit) {
   printLine("Embedded message ", visit.name);
   MessagePart* part = keepPart(PartKind::message, visit.name, visit.properties);
+  std::uint32_t index = part != nullptr ? static_cast<std::uint32_t>(part - currentMessage()->parts) : 0;
   MessageRecord* message = decodeNestedStream(stream, streamState().depth + 1);
   if (part != nullptr) {
-    part->message = message;
+    // (Parts move when the list grows; the nested walk adds none to this one.)
+    currentMessage()->parts[index].message = message;
+    currentMessage()->parts[index].bytes = stream;
   } else {
     freeMessage(message);
   }

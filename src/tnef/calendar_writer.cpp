@@ -278,18 +278,6 @@ void readZone(Writing& w, bool recurring, ItemZone& zone) {
   zone.name = std::move(clean);
 }
 
-// A date attribute holds a local time: its fields as seconds since 1601
-// (nothing for a date no calendar has).
-std::optional<std::int64_t> tnefDateSeconds(const PropertyValue* value) {
-  if (value == nullptr || value->type != kTnefDateType) return std::nullopt;
-  TnefDate date = readTnefDate(value->data);
-  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > civil::daysInMonth(date.year, date.month) ||
-      date.hour > 23 || date.minute > 59 || date.second > 59) {
-    return std::nullopt;
-  }
-  return civil::toSeconds({{date.year, date.month, date.day}, date.hour, date.minute, date.second});
-}
-
 // How the item's times are written.
 struct Clock {
   const ItemZone& zone;
@@ -340,8 +328,8 @@ Span itemSpan(const MessageRecord& message, const ItemZone& zone) {
   Span span;
   std::optional<std::int64_t> start = timeValue(message.find(Prop::appointmentStartWhole));
   std::optional<std::int64_t> end = timeValue(message.find(Prop::appointmentEndWhole));
-  span.start = start ? std::optional(zone.toLocal(*start)) : tnefDateSeconds(message.find(Prop::attDateStart));
-  span.end = end ? std::optional(zone.toLocal(*end)) : tnefDateSeconds(message.find(Prop::attDateEnd));
+  span.start = start ? std::optional(zone.toLocal(*start)) : dateValue(message.find(Prop::attDateStart));
+  span.end = end ? std::optional(zone.toLocal(*end)) : dateValue(message.find(Prop::attDateEnd));
   return span;
 }
 
@@ -351,7 +339,7 @@ std::int64_t stampOf(const MessageRecord& message, const ItemZone& zone, const S
   for (Prop prop : {Prop::attendeeCriticalChange, Prop::clientSubmitTime}) {
     if (std::optional<std::int64_t> time = timeValue(message.find(prop))) return *time;
   }
-  if (std::optional<std::int64_t> sent = tnefDateSeconds(message.find(Prop::attDateSent))) return zone.toUtc(*sent);
+  if (std::optional<std::int64_t> sent = dateValue(message.find(Prop::attDateSent))) return zone.toUtc(*sent);
   for (Prop prop : {Prop::creationTime, Prop::lastModificationTime}) {
     if (std::optional<std::int64_t> time = timeValue(message.find(prop))) return *time;
   }

@@ -341,6 +341,16 @@ std::optional<std::int64_t> timeValue(const PropertyValue* value) {
   return civil::secondsFromFiletime(ticks);
 }
 
+std::optional<std::int64_t> dateValue(const PropertyValue* value) {
+  if (value == nullptr || value->type != kTnefDateType) return std::nullopt;
+  TnefDate date = readTnefDate(value->data);
+  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > civil::daysInMonth(date.year, date.month) ||
+      date.hour > 23 || date.minute > 59 || date.second > 59) {
+    return std::nullopt;
+  }
+  return civil::toSeconds({{date.year, date.month, date.day}, date.hour, date.minute, date.second});
+}
+
 std::optional<ByteView> binaryValue(const PropertyValue* value) {
   if (value == nullptr || (value->type != PT_BINARY && value->type != PT_OBJECT)) return std::nullopt;
   return value->data;
@@ -550,25 +560,42 @@ MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view nam
   if (message.partCount == message.partCapacity) {
     std::uint32_t capacity = message.partCapacity == 0 ? 4 : 2 * message.partCapacity;
     if (capacity > UINT32_MAX / 2) return nullptr;
-    auto* grown = static_cast<MessagePart*>(std::malloc(std::size_t{capacity} * sizeof(MessagePart)));
+    auto* grown = static_cast<MessagePart*>(std::realloc(message.parts, std::size_t{capacity} * sizeof(MessagePart)));
     if (grown == nullptr) return nullptr;
-    for (std::uint32_t i = 0; i < message.partCount; ++i) {
-      new (&grown[i]) MessagePart(std::move(message.parts[i]));
-      message.parts[i].~MessagePart();
-    }
-    std::free(message.parts);
     message.parts = grown;
     message.partCapacity = capacity;
   }
-  auto* copy = static_cast<char*>(std::malloc(name.size() + 1));
-  if (copy == nullptr) return nullptr;
-  std::memcpy(copy, name.data(), name.size());
-  copy[name.size()] = '\0';
-  MessagePart* part = new (&message.parts[message.partCount++]) MessagePart;
-  part->kind = kind;
-  part->name = copy;
-  part->nameLength = static_cast<std::uint32_t>(name.size());
-  return part;
+  // Parts often repeat the name before them (attachments with one title):
+  // they share it rather than each keep a copy.
+  const MessagePart* previous = message.partCount != 0 ? &message.parts[message.partCount - 1] : nullptr;
+  char* copy = previous != nullptr && previous->fileName() == name ? previous->name : nullptr;
+  if (copy == nullptr) {
+    copy = static_cast<char*>(std::malloc(name.size() + 1));
+    if (copy == nullptr) return nullptr;
+    if (!name.empty()) std::memcpy(copy, name.data(), name.size());
+    copy[name.size()] = '\0';
+  }
+  MessagePart& part = message.parts[message.partCount++];
+  part = MessagePart{};
+  part.kind = kind;
+  part.name = copy;
+  part.nameLength = static_cast<std::uint32_t>(name.size());
+  return &part;
+}
+
+MessageRecord::~MessageRecord() {
+  for (std::uint32_t i = 0; i < partCount; ++i) {
+    freeMessage(parts[i].message);
+    bool shared = i + 1 < partCount && parts[i + 1].name == parts[i].name;
+    if (!shared) std::free(parts[i].name);
+  }
+  std::free(parts);
+}
+
+void freeMessage(MessageRecord* message) {
+  if (message == nullptr) return;
+  message->~MessageRecord();
+  std::free(message);
 }
 
 bool forEachRecipient(const PropertyValue* table, bool (*visit)(const PropertySet& row, void* context),
@@ -590,17 +617,5 @@ bool forEachRecipient(const PropertyValue* table, bool (*visit)(const PropertySe
   return true;
 }
 
-void freeMessage(MessageRecord* message) {
-  if (message == nullptr) return;
-  for (std::uint32_t i = 0; i < message->partCount; ++i) {
-    MessagePart& part = message->parts[i];
-    freeMessage(part.message);
-    std::free(part.name);
-    part.~MessagePart();
-  }
-  std::free(message->parts);
-  message->~MessageRecord();
-  std::free(message);
-}
 
 }  // namespace wendrel

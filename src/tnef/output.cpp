@@ -13,11 +13,12 @@ std::size_t used = 0;
 namespace {
 int firstError = 0;  // errno of the first failed hand-over to stdio
 std::FILE* target = nullptr;  // standard output unless set
+bool discarding = false;
 std::FILE* destination() { return target != nullptr ? target : stdout; }
 }
 
 void drain() {
-  if (used != 0 && firstError == 0) {
+  if (used != 0 && firstError == 0 && !discarding) {
     if (std::fwrite(buffer, 1, used, destination()) != used) firstError = errno != 0 ? errno : EIO;
   }
   // After a failure the rest is dropped: the run goes on and reports it once at the end.
@@ -44,8 +45,14 @@ void setTarget(std::FILE* file) {
   detail::target = file;
 }
 
+void discard() {
+  detail::used = 0;
+  detail::discarding = true;
+}
+
 void flush() {
   detail::drain();
+  if (detail::discarding) return;
   if (std::fflush(detail::destination()) != 0 && detail::firstError == 0) detail::firstError = errno != 0 ? errno : EIO;
 }
 

@@ -97,14 +97,13 @@ void walkRecords(ByteView bytes) {
   current->followingRecords = {};
 }
 
-// A fresh record for a message at depth, attached to parent (nullptr for the
-// file's own); nullptr when memory runs out, and the walk then keeps none.
-MessageRecord* newMessage(MessageRecord* parent, int depth) {
+// A fresh record for a message attached to parent (nullptr for the file's
+// own); nullptr when memory runs out, and the walk then keeps none.
+MessageRecord* newMessage(MessageRecord* parent) {
   void* memory = std::malloc(sizeof(MessageRecord));
   if (memory == nullptr) return nullptr;
   auto* message = new (memory) MessageRecord;
   message->parent = parent;
-  message->depth = depth;
   return message;
 }
 
@@ -117,7 +116,6 @@ void walkMessage(ByteView bytes) {
   }
   StreamHeader header = readStreamHeader(bytes);
   printSignatureVerdict(header.signature);
-  current->message->goodSignature = header.signature == kTnefSignature;
   out::text("TNEF Attach Key: ");
   out::hex(header.attachKey);
   out::ch('\n');
@@ -129,7 +127,7 @@ void walkMessage(ByteView bytes) {
 // messages are kept, and freed otherwise.
 MessageRecord* walkStream(ByteView bytes, int depth) {
   MessageRecord scratch;  // stands in when no record could be made
-  MessageRecord* message = newMessage(current->message, depth);
+  MessageRecord* message = newMessage(current->message);
   StreamState state;
   state.depth = depth;
   state.message = message != nullptr ? message : &scratch;

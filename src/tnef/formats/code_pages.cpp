@@ -38,7 +38,10 @@ const char* converterName(std::uint32_t number, char (&name)[16]) {
   if (number == 20866) return "KOI8-R";
   if (number == 21866) return "KOI8-U";
   if (number == 65001) return "UTF-8";
-  if (number == 10000) return "MACINTOSH";  // iconv has no "CP10000"
+  if (number == 10000) return "MACINTOSH";  // iconv has no "CP10000", nor these:
+  if (number == 51932) return "EUC-JP";
+  if (number == 51949) return "EUC-KR";
+  if (number == 54936) return "GB18030";
   if (number == 38598) return "ISO-8859-8";  // the logical-order form of 28598
   bool iso = number >= 28591 && number <= 28606;
   const char* prefix = iso ? "ISO-8859-" : "CP";
@@ -191,14 +194,14 @@ struct NamedCodePage {
 };
 
 // The names mail and the web label text with.
-constexpr std::array<NamedCodePage, 25> kIanaNames{{
+constexpr std::array<NamedCodePage, 27> kIanaNames{{
     {65001, "utf-8"},       {20127, "us-ascii"},     {1250, "windows-1250"}, {1251, "windows-1251"},
     {1252, "windows-1252"}, {1253, "windows-1253"},  {1254, "windows-1254"}, {1255, "windows-1255"},
     {1256, "windows-1256"}, {1257, "windows-1257"},  {1258, "windows-1258"}, {874, "windows-874"},
     {866, "ibm866"},        {20866, "koi8-r"},       {21866, "koi8-u"},      {932, "shift_jis"},
     {936, "gb2312"},        {949, "ks_c_5601-1987"}, {950, "big5"},          {51932, "euc-jp"},
     {51949, "euc-kr"},      {54936, "gb18030"},      {38598, "iso-8859-8-i"}, {10000, "macintosh"},
-    {50220, "iso-2022-jp"},
+    {50220, "iso-2022-jp"},  {437, "ibm437"},         {850, "ibm850"},
 }};
 
 char lowered(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
