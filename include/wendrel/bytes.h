@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace wendrel {
@@ -51,6 +52,13 @@ class ByteView {
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
 };
+
+// 8-bit text up to its first NUL (the whole view when it has none).
+inline ByteView untilNul(ByteView text) {
+  const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
+  if (nul == nullptr) return text;
+  return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
+}
 
 // Receives bytes in blocks, in order, each valid only during the call;
 // returning false stops whatever produces them.

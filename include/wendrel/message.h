@@ -23,6 +23,7 @@
 
 #include "wendrel/bytes.h"
 #include "wendrel/formats/compound_file.h"
+#include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/formats/encapsulated_rtf.h"
 #include "wendrel/tnef.h"
 
@@ -69,21 +70,14 @@ enum class Prop : std::uint8_t {
   emailAddress,
   creationTime,
   lastModificationTime,
-  attachDataObject,
-  attachFilename,
-  attachMethod,
-  attachLongFilename,
   attachMimeTag,
   attachContentId,
-  attachContentLocation,
-  attachFlags,
   smtpAddress,
   internetCodePage,
   senderSmtpAddress,
   sentRepresentingSmtpAddress,
   recipientFlags,
   recipientTrackStatus,
-  attachmentHidden,
   // Named: PSETID_Meeting
   attendeeCriticalChange,
   globalObjectId,
@@ -101,7 +95,6 @@ enum class Prop : std::uint8_t {
   toAttendeesString,
   ccAttendeesString,
   timeZoneDefinitionStartDisplay,
-  timeZoneDefinitionEndDisplay,
   timeZoneDefinitionRecur,
   // Named: PSETID_Common
   reminderDelta,
@@ -221,6 +214,9 @@ OwnedText textOf(const PropertyValue* value);
 
 // ---- People ----
 
+// text without the blanks and tabs around it.
+std::string_view trimBlanks(std::string_view text);
+
 // An e-mail address a mail or calendar program can write to: something
 // before and after one '@', and nothing that would end an address early.
 bool isAddress(std::string_view text);
@@ -318,6 +314,11 @@ bool senderOf(const MessageRecord& message, Mailbox& mailbox);
 bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox);
 
 // ---- Bodies ----
+// What a sound compressed-RTF body encapsulates, from its first tokens (the
+// expansion stops as soon as they tell).
+RtfEncapsulation probeEncapsulation(const CompressedRtf& rtf);
+// The document a sound body gives in mode, as UTF-8 (see RtfDeencapsulator).
+bool deencapsulate(const CompressedRtf& rtf, RtfEncapsulation mode, BlockSink write, void* context);
 // True for a text value that holds something before its terminator.
 bool hasText(const PropertyValue* value);
 // What a compressed-RTF body encapsulates (none for plain or damaged RTF).

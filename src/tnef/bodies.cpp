@@ -56,34 +56,21 @@ struct BodyText {
   bool asStored = false;           // 8-bit text kept in its own bytes (HTML names its charset)
 };
 
-// 8-bit text ends at its first NUL.
-ByteView untilNul(ByteView text) {
-  const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
-  if (nul == nullptr) return text;
-  return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
+// Bytes, and 8-bit HTML, are written as they stand.
+bool keepsBytes(const BodyText& body) {
+  return body.encoding == BodyEncoding::binary || (body.asStored && body.encoding == BodyEncoding::text8);
 }
 
-// 8-bit text with bytes above 0x7F, in a code page or, without one, not
-// UTF-8 already (it is then read as windows-1252).
-bool needsConverting(const BodyText& body) {
-  if (body.encoding != BodyEncoding::text8 || body.asStored || !codepage::hasHighBytes(body.bytes)) return false;
-  return body.page != nullptr ||
-         !utf8::isValid({reinterpret_cast<const char*>(body.bytes.data()), body.bytes.size()});
-}
-
+// The text as UTF-8 (a text value's rules), or the bytes as they stand.
 bool produceBodyText(const void* source, BlockSink write, void* context) {
   const BodyText& body = *static_cast<const BodyText*>(source);
-  if (body.encoding == BodyEncoding::utf16) return utf16::toUtf8Blocks(body.bytes, write, context);
-  if (needsConverting(body)) {
-    return body.page != nullptr ? codepage::convertTextBlocks(*body.page, body.bytes, write, context)
-                                : codepage::convertWindows1252Blocks(body.bytes, write, context);
-  }
-  return body.bytes.empty() || write(body.bytes, context);
+  if (keepsBytes(body)) return body.bytes.empty() || write(body.bytes, context);
+  constexpr std::uint16_t PT_STRING8 = 0x001E, PT_UNICODE = 0x001F;
+  PropertyValue text{body.encoding == BodyEncoding::utf16 ? PT_UNICODE : PT_STRING8, body.bytes, body.page};
+  return writeTextValue(&text, write, context);
 }
 
-FileContents bodyContents(const BodyText& body) {
-  return {produceBodyText, &body, needsConverting(body) || body.encoding == BodyEncoding::utf16 ? 0 : body.bytes.size()};
-}
+FileContents bodyContents(const BodyText& body) { return {produceBodyText, &body, keepsBytes(body) ? body.bytes.size() : 0}; }
 
 BodyText bodyText(ByteView data, BodyEncoding encoding, const codepage::CodePage* page) {
   return {encoding == BodyEncoding::text8 ? untilNul(data) : data, encoding, page};
@@ -106,15 +93,6 @@ void handleBody(int& counter, std::string_view extension, std::size_t storedLeng
 
 // ---- Compressed RTF ----
 
-// Whether the RTF encapsulates HTML or text: its first tokens tell, so the
-// expansion stops as soon as they have.
-RtfEncapsulation probeEncapsulation(const CompressedRtf& rtf) {
-  EncapsulationProbe probe;
-  auto feed = [](ByteView block, void* context) { return !static_cast<EncapsulationProbe*>(context)->feed(block); };
-  expandCompressedRtf(rtf, feed, &probe);
-  return probe.result();
-}
-
 struct Encapsulated {
   const CompressedRtf* rtf;
   RtfEncapsulation kind;
@@ -126,9 +104,7 @@ bool produceEncapsulated(const void* source, BlockSink write, void* context) {
   const Encapsulated& body = *static_cast<const Encapsulated*>(source);
   static constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
   if (body.kind == RtfEncapsulation::html && !write(ByteView(kByteOrderMark, sizeof kByteOrderMark), context)) return false;
-  RtfDeencapsulator decoder(body.kind, write, context);
-  auto feed = [](ByteView block, void* decoder) { return static_cast<RtfDeencapsulator*>(decoder)->feed(block); };
-  return expandCompressedRtf(*body.rtf, feed, &decoder) && decoder.finish();
+  return deencapsulate(*body.rtf, body.kind, write, context);
 }
 
 // The RTF file's name with ".html" or ".txt" for ".rtf".
@@ -169,6 +145,19 @@ void saveCompressedRtf(std::string_view target, ByteView value) {
 }
 
 }  // namespace
+
+RtfEncapsulation probeEncapsulation(const CompressedRtf& rtf) {
+  EncapsulationProbe probe;
+  auto feed = [](ByteView block, void* context) { return !static_cast<EncapsulationProbe*>(context)->feed(block); };
+  expandCompressedRtf(rtf, feed, &probe);
+  return probe.result();
+}
+
+bool deencapsulate(const CompressedRtf& rtf, RtfEncapsulation mode, BlockSink write, void* context) {
+  RtfDeencapsulator decoder(mode, write, context);
+  auto feed = [](ByteView block, void* reader) { return static_cast<RtfDeencapsulator*>(reader)->feed(block); };
+  return expandCompressedRtf(rtf, feed, &decoder) && decoder.finish();
+}
 
 void handleCompressedRtf(ByteView data) {
   BodyName name;

@@ -49,11 +49,6 @@ enum DamageBit : unsigned { kRecurrenceDamage = 1, kTimeZoneDamage = 2, kRecipie
 
 // ---- Small texts ----
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
 
 struct Number {
   char text[24];
@@ -67,19 +62,6 @@ Number number(std::int64_t value) {
   return n;
 }
 
-bool writeHex(ByteView bytes, BlockSink write, void* context) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::array<std::uint8_t, 256> block;
-  for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t used = 0;
-    for (; i < bytes.size() && used < block.size(); ++i) {
-      block[used++] = static_cast<std::uint8_t>(kDigits[bytes.data()[i] >> 4]);
-      block[used++] = static_cast<std::uint8_t>(kDigits[bytes.data()[i] & 0xF]);
-    }
-    if (!write(ByteView(block.data(), used), context)) return false;
-  }
-  return true;
-}
 
 // ---- People ----
 
@@ -166,13 +148,13 @@ bool writeRowAttendee(const PropertySet& row, void* context) {
 
 // One entry of an attendees string: "Name (address)" or an address.
 bool attendeeEntry(std::string_view entry, Person& person) {
-  entry = trimmed(entry);
+  entry = trimBlanks(entry);
   std::size_t open = entry.rfind('(');
   std::string_view address = entry, name;
   if (open != std::string_view::npos && entry.ends_with(')')) {
     // (Views made directly: substr would bring in the C++ run-time's exceptions.)
-    address = trimmed({entry.data() + open + 1, entry.size() - open - 2});
-    name = trimmed({entry.data(), open});
+    address = trimBlanks({entry.data() + open + 1, entry.size() - open - 2});
+    name = trimBlanks({entry.data(), open});
   }
   if (!isAddress(address)) return false;
   person.name = OwnedText{};
@@ -269,7 +251,7 @@ void readZone(Writing& w, bool recurring, ItemZone& zone) {
   if (!readDefinition(w, definition, zone)) readStruct(w, zone);
   // A TZID must name something, and read the same as a parameter (which
   // holds no '"' or control characters) and as the VTIMEZONE's own TZID.
-  std::string_view name = trimmed(zone.name.view());
+  std::string_view name = trimBlanks(zone.name.view());
   OwnedText clean;
   for (char c : name) {
     if (static_cast<std::uint8_t>(c) >= 0x20 && c != 0x7F) clean.append(c == '"' ? std::string_view("'") : std::string_view(&c, 1));
@@ -565,7 +547,7 @@ OwnedText uidOf(const MessageRecord& message, ItemKind kind) {
   if (kind == ItemKind::task) {
     std::optional<ByteView> id = binaryValue(message.find(Prop::taskGlobalId));
     if (!id || id->empty()) return derivedUid(message);
-    writeHex(*id, OwnedText::sink, &uid);
+    goid::writeHex(*id, OwnedText::sink, &uid);
     return uid;
   }
   std::optional<ByteView> id = binaryValue(message.find(Prop::globalObjectId));

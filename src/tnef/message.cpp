@@ -92,21 +92,14 @@ constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
     {Prop::emailAddress, Set::tagged, 0x3003, Kind::text},
     {Prop::creationTime, Set::tagged, 0x3007, Kind::time},
     {Prop::lastModificationTime, Set::tagged, 0x3008, Kind::time},
-    {Prop::attachDataObject, Set::tagged, 0x3701, Kind::binary},
-    {Prop::attachFilename, Set::tagged, 0x3704, Kind::text},
-    {Prop::attachMethod, Set::tagged, 0x3705, Kind::integer},
-    {Prop::attachLongFilename, Set::tagged, 0x3707, Kind::text},
     {Prop::attachMimeTag, Set::tagged, 0x370E, Kind::text},
     {Prop::attachContentId, Set::tagged, 0x3712, Kind::text},
-    {Prop::attachContentLocation, Set::tagged, 0x3713, Kind::text},
-    {Prop::attachFlags, Set::tagged, 0x3714, Kind::integer},
     {Prop::smtpAddress, Set::tagged, 0x39FE, Kind::text},
     {Prop::internetCodePage, Set::tagged, 0x3FDE, Kind::integer},
     {Prop::senderSmtpAddress, Set::tagged, 0x5D01, Kind::text},
     {Prop::sentRepresentingSmtpAddress, Set::tagged, 0x5D02, Kind::text},
     {Prop::recipientFlags, Set::tagged, 0x5FFD, Kind::integer},
     {Prop::recipientTrackStatus, Set::tagged, 0x5FFF, Kind::integer},
-    {Prop::attachmentHidden, Set::tagged, 0x7FFE, Kind::boolean},
     {Prop::attendeeCriticalChange, Set::meeting, 0x0001, Kind::time},
     {Prop::globalObjectId, Set::meeting, 0x0003, Kind::binary},
     {Prop::cleanGlobalObjectId, Set::meeting, 0x0023, Kind::binary},
@@ -122,7 +115,6 @@ constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
     {Prop::toAttendeesString, Set::appointment, 0x823B, Kind::text},
     {Prop::ccAttendeesString, Set::appointment, 0x823C, Kind::text},
     {Prop::timeZoneDefinitionStartDisplay, Set::appointment, 0x825E, Kind::binary},
-    {Prop::timeZoneDefinitionEndDisplay, Set::appointment, 0x825F, Kind::binary},
     {Prop::timeZoneDefinitionRecur, Set::appointment, 0x8260, Kind::binary},
     {Prop::reminderDelta, Set::common, 0x8501, Kind::integer},
     {Prop::reminderTime, Set::common, 0x8502, Kind::time},
@@ -208,12 +200,6 @@ constexpr std::array<NamedSet, 4> kNamedSets{{
 
 // ---- Text ----
 
-// 8-bit text ends at its first NUL.
-ByteView untilNul(ByteView text) {
-  const void* nul = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size());
-  if (nul == nullptr) return text;
-  return text.sub(0, static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - text.data()));
-}
 
 bool isUtf8(ByteView text) {
   return utf8::isValid({reinterpret_cast<const char*>(text.data()), text.size()});
@@ -425,12 +411,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 bool mailboxFrom(const PropertySet& set, Prop name, Prop smtp, Prop addressType, Prop email, Mailbox& mailbox) {
   mailbox.address = smtpAddressOf(set, smtp, addressType, email);
   if (mailbox.address.empty()) return false;
@@ -439,6 +419,12 @@ bool mailboxFrom(const PropertySet& set, Prop name, Prop smtp, Prop addressType,
 }
 
 }  // namespace
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 bool isAddress(std::string_view text) {
   std::size_t at = text.find('@');
@@ -455,7 +441,7 @@ bool isAddress(std::string_view text) {
 OwnedText smtpAddressOf(const PropertySet& set, Prop smtp, Prop addressType, Prop email) {
   OwnedText address = textOf(set.find(smtp));
   if (isAddress(address.view())) return address;
-  if (!equalsIgnoringCase(trimmed(textOf(set.find(addressType)).view()), "SMTP")) return {};
+  if (!equalsIgnoringCase(trimBlanks(textOf(set.find(addressType)).view()), "SMTP")) return {};
   address = textOf(set.find(email));
   if (isAddress(address.view())) return address;
   return {};
@@ -502,25 +488,23 @@ bool hasText(const PropertyValue* value) {
   return value->type == PT_UNICODE ? value->data.word(0) != 0 : value->data.byte(0) != 0;
 }
 
-RtfEncapsulation encapsulationOf(const PropertyValue* rtf) {
+// The value's body when it is a sound compressed-RTF one.
+std::optional<CompressedRtf> soundRtf(const PropertyValue* rtf) {
   std::optional<ByteView> data = binaryValue(rtf);
-  if (!data) return RtfEncapsulation::none;
+  if (!data) return std::nullopt;
   CompressedRtf body = inspectCompressedRtf(*data);
-  if (body.damage != RtfDamage::none) return RtfEncapsulation::none;
-  EncapsulationProbe probe;
-  auto feed = [](ByteView block, void* p) { return !static_cast<EncapsulationProbe*>(p)->feed(block); };
-  expandCompressedRtf(body, feed, &probe);
-  return probe.result();
+  if (body.damage != RtfDamage::none) return std::nullopt;
+  return body;
+}
+
+RtfEncapsulation encapsulationOf(const PropertyValue* rtf) {
+  std::optional<CompressedRtf> body = soundRtf(rtf);
+  return body ? probeEncapsulation(*body) : RtfEncapsulation::none;
 }
 
 bool writeRtfBody(const PropertyValue* rtf, RtfEncapsulation mode, BlockSink write, void* context) {
-  std::optional<ByteView> data = binaryValue(rtf);
-  if (!data) return false;
-  CompressedRtf body = inspectCompressedRtf(*data);
-  if (body.damage != RtfDamage::none) return false;
-  RtfDeencapsulator decoder(mode, write, context);
-  auto feed = [](ByteView block, void* d) { return static_cast<RtfDeencapsulator*>(d)->feed(block); };
-  return expandCompressedRtf(body, feed, &decoder) && decoder.finish();
+  std::optional<CompressedRtf> body = soundRtf(rtf);
+  return body && deencapsulate(*body, mode, write, context);
 }
 
 bool writePlainText(const MessageRecord& message, BlockSink write, void* context) {

@@ -22,5 +22,7 @@ std::optional<ByteView> vcalUid(ByteView id);
 // The ID as the UID of every instance of its meeting: uppercase hexadecimal of
 // the whole blob with the instance date zeroed, handed to write in blocks.
 bool writeInstanceFreeHex(ByteView id, BlockSink write, void* context);
+// Any bytes in uppercase hexadecimal (a task's global ID as its UID).
+bool writeHex(ByteView bytes, BlockSink write, void* context);
 
 }  // namespace wendrel::goid

@@ -26,13 +26,16 @@ std::optional<ByteView> vcalUid(ByteView id) {
   return text;
 }
 
-bool writeInstanceFreeHex(ByteView id, BlockSink write, void* context) {
+namespace {
+
+// Hexadecimal of bytes, with the bytes from zeroAt on (zeroCount of them)
+// written as zeros.
+bool hexBlocks(ByteView bytes, std::size_t zeroAt, std::size_t zeroCount, BlockSink write, void* context) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   std::array<std::uint8_t, 1024> block;
   std::size_t used = 0;
-  for (std::size_t i = 0; i < id.size(); ++i) {
-    bool instanceDate = i >= kInstanceDateOffset && i < kInstanceDateOffset + kInstanceDateSize;
-    std::uint8_t byte = instanceDate ? 0 : id.data()[i];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::uint8_t byte = i >= zeroAt && i - zeroAt < zeroCount ? 0 : bytes.data()[i];
     block[used++] = static_cast<std::uint8_t>(kDigits[byte >> 4]);
     block[used++] = static_cast<std::uint8_t>(kDigits[byte & 0xF]);
     if (used == block.size()) {
@@ -42,5 +45,13 @@ bool writeInstanceFreeHex(ByteView id, BlockSink write, void* context) {
   }
   return used == 0 || write(ByteView(block.data(), used), context);
 }
+
+}  // namespace
+
+bool writeInstanceFreeHex(ByteView id, BlockSink write, void* context) {
+  return hexBlocks(id, kInstanceDateOffset, kInstanceDateSize, write, context);
+}
+
+bool writeHex(ByteView bytes, BlockSink write, void* context) { return hexBlocks(bytes, 0, 0, write, context); }
 
 }  // namespace wendrel::goid
