@@ -270,6 +270,14 @@ TEST(Loading, FilesOf2GiBOrMoreAreRefusedBeforeAllocating) {
   }
 }
 
+// An input with no end is read up to the largest stream there can be.
+TEST(Loading, EndlessInputIsRefusedPastTheLargestStream) {
+  RunResult result = runWendrel({"/dev/zero"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "File /dev/zero is too large to load: 2147483648 bytes\n" + usage());
+  EXPECT_EQ(result.status, 255);
+}
+
 TEST(Loading, EmptyFileLoadsAndIsReportedAsTooShort) {
   RunResult plain = decode({});
   EXPECT_EQ(plain.out, "");
@@ -279,6 +287,53 @@ TEST(Loading, EmptyFileLoadsAndIsReportedAsTooShort) {
   RunResult dumped = decode({}, {"-d"});
   EXPECT_EQ(dumped.out, "\n");
   EXPECT_EQ(dumped.status, 0);
+}
+
+// A pipe, a FIFO and /dev/stdin have no size to go by: each is read to its
+// end, and gives what the same stream named as a file gives.
+TEST(Loading, PipesAndFifosAreReadToTheirEnd) {
+  TempDir dir;
+  StreamBuilder builder;
+  // Larger than the first block a pipe is read into.
+  builder.record(0x00018004, cString("piped")).record(0x00018010, cString("big.bin"), 2)
+      .record(0x0006800F, Bytes(300'000, 0x5A), 2);
+  writeFile(dir / "stream.tnef", builder.bytes());
+  std::string stream = (dir / "stream.tnef").string();
+  std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Each form runs the program ("$0") with the options ("$@") on the stream.
+  const std::pair<std::string, std::string> forms[] = {
+      {"a pipe as /dev/stdin", "cat '" + stream + "' | \"$0\" \"$@\" /dev/stdin"},
+      {"a FIFO", "cat '" + stream + "' > '" + fifo + "' & exec \"$0\" \"$@\" '" + fifo + "'"},
+      {"process substitution", "exec \"$0\" \"$@\" <(cat '" + stream + "')"},
+  };
+  for (const std::vector<std::string>& flags : {std::vector<std::string>{"-v"}, {"-d"}, {"-s"}, {"-v", "-s"}}) {
+    std::string label = ::testing::PrintToString(flags);
+    TempDir direct;
+    RunOptions options;
+    options.workingDirectory = direct.path();
+    std::vector<std::string> arguments = flags;
+    arguments.push_back(stream);
+    RunResult expected = runWendrel(arguments, options);
+    ASSERT_EQ(expected.status, 0) << label;
+    for (const auto& [form, script] : forms) {
+      TempDir saves;
+      RunOptions piped;
+      piped.workingDirectory = saves.path();
+      piped.launcher = {"bash", "-c", script};
+      RunResult result = runWendrel(flags, piped);
+      EXPECT_EQ(result.status, 0) << form << label << result.err;
+      EXPECT_EQ(result.err, expected.err) << form << label;
+      EXPECT_TRUE(result.out == expected.out) << form << label;
+      EXPECT_TRUE(snapshot(saves.path()) == snapshot(direct.path())) << form << label;
+    }
+  }
+  RunOptions empty;
+  empty.launcher = {"bash", "-c", "true | \"$0\" \"$@\" /dev/stdin"};
+  RunResult result = runWendrel({"-d"}, empty);
+  EXPECT_EQ(result.out, "\n");
+  EXPECT_EQ(result.err, "Stream too short for a TNEF header: 0 bytes\n");
+  EXPECT_EQ(result.status, 0);
 }
 
 // A stream is read in place from the file's pages; a file cut short while it

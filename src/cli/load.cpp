@@ -1,8 +1,9 @@
 // Loads the named file whole into one block that the decoder reads in place
 // until the process ends; the block is never freed. A regular file is mapped:
 // the pages the kernel already holds for it become the block, with no copy and
-// no fresh memory to clear, which was a third of a long run's time. Anything
-// else (and a file the kernel will not map) is read with one read request.
+// no fresh memory to clear, which was a third of a long run's time; one the
+// kernel will not map is read with one read request of its size. Anything
+// else (a pipe, a FIFO, a device) has no size to go by and is read to its end.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -116,7 +117,18 @@ std::uint8_t* mapFile(const char* fileName, std::size_t bytes) {
   return block;
 }
 
-std::optional<std::int64_t> fileSize(const char* fileName) {
+void reportTooLarge(const char* fileName, std::int64_t size) {
+  std::fprintf(stderr, "File %s is too large to load: %lld bytes\n", fileName, static_cast<long long>(size));
+}
+
+// What stat says of the file: its size, and whether that size is the
+// number of bytes a read will give (a regular file's is; a pipe's is 0).
+struct FileStatus {
+  std::int64_t size;
+  bool sized;
+};
+
+std::optional<FileStatus> fileStatus(const char* fileName) {
   struct stat status {};
   if (stat(fileName, &status) == -1) {
     std::fprintf(stderr, "Error stating file %s\n", fileName);
@@ -124,46 +136,99 @@ std::optional<std::int64_t> fileSize(const char* fileName) {
     return std::nullopt;
   }
   protectFromSaves(static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino));
-  std::int64_t size = status.st_size;
-  if (size >= kMaxStreamSize) {
-    std::fprintf(stderr, "File %s is too large to load: %lld bytes\n", fileName,
-                 static_cast<long long>(size));
+  FileStatus file{status.st_size, S_ISREG(status.st_mode)};
+  if (file.sized && file.size >= kMaxStreamSize) {
+    reportTooLarge(fileName, file.size);
     return std::nullopt;
   }
-  return size;
+  return file;
+}
+
+std::FILE* openForReading(const char* fileName) {
+  std::FILE* file = std::fopen(fileName, "r");
+  if (file == nullptr) {
+    std::fprintf(stderr, "Error openning file %s\n", fileName);
+    std::perror("fopen");
+    return nullptr;
+  }
+  // No stdio buffer: each request goes straight into the block.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+void reportReadError(const char* fileName) {
+  std::fprintf(stderr, "Error reading stream from file %s\n", fileName);
+  std::perror("fread");
+}
+
+// A file of known size: one read request of that size.
+std::optional<std::span<const std::uint8_t>> readSized(const char* fileName, std::size_t bytes) {
+  std::uint8_t* block = allocateBlock(bytes);
+  loadedBlock = block;
+  if (block == nullptr) {
+    std::fprintf(stderr, "Error allocating %d bytes for loading file\n", static_cast<int>(bytes));
+    return std::nullopt;
+  }
+  std::FILE* file = openForReading(fileName);
+  if (file == nullptr) return std::nullopt;
+  if (std::fread(block, 1, bytes, file) < bytes) {
+    reportReadError(fileName);
+    return std::nullopt;
+  }
+  std::fclose(file);
+  return std::span<const std::uint8_t>(block, bytes);
+}
+
+// A pipe, a FIFO or a device: read to its end into a block that doubles as
+// it fills (realloc moves the pages of a large one, it does not copy them).
+// Reading stops at kMaxStreamSize bytes, one more than a stream may hold.
+std::optional<std::span<const std::uint8_t>> readToEnd(const char* fileName) {
+  std::FILE* file = openForReading(fileName);
+  if (file == nullptr) return std::nullopt;
+  std::size_t capacity = 0, size = 0;
+  std::uint8_t* block = nullptr;
+  for (;;) {
+    if (size == capacity) {
+      if (capacity == static_cast<std::size_t>(kMaxStreamSize)) {
+        reportTooLarge(fileName, static_cast<std::int64_t>(size));
+        return std::nullopt;
+      }
+      std::size_t grown = capacity == 0 ? std::size_t{64} << 10 : 2 * capacity;
+      auto* larger = static_cast<std::uint8_t*>(std::realloc(block, grown));
+      if (larger == nullptr) {
+        std::fprintf(stderr, "Error allocating %lld bytes for loading file\n", static_cast<long long>(grown));
+        return std::nullopt;
+      }
+      loadedBlock = block = larger;
+      capacity = grown;
+    }
+    std::size_t wanted = capacity - size;
+    std::size_t count = std::fread(block + size, 1, wanted, file);
+    size += count;
+    if (count == wanted) continue;
+    // Short: the end, or a failure.
+    if (std::ferror(file)) {
+      reportReadError(fileName);
+      return std::nullopt;
+    }
+    break;
+  }
+  std::fclose(file);
+  return std::span<const std::uint8_t>(block, size);
 }
 
 }  // namespace
 
 std::optional<std::span<const std::uint8_t>> loadStream(const char* fileName) {
-  std::optional<std::int64_t> size = fileSize(fileName);
-  if (!size) return std::nullopt;
-  auto bytes = static_cast<std::size_t>(*size);
+  std::optional<FileStatus> status = fileStatus(fileName);
+  if (!status) return std::nullopt;
+  if (!status->sized) return readToEnd(fileName);
+  auto bytes = static_cast<std::size_t>(status->size);
   if (std::uint8_t* mapped = mapFile(fileName, bytes)) {
     loadedBlock = mapped;
     return std::span<const std::uint8_t>(mapped, bytes);
   }
-  std::uint8_t* block = allocateBlock(bytes);
-  loadedBlock = block;
-  if (block == nullptr) {
-    std::fprintf(stderr, "Error allocating %d bytes for loading file\n", static_cast<int>(*size));
-    return std::nullopt;
-  }
-  std::FILE* file = std::fopen(fileName, "r");
-  if (file == nullptr) {
-    std::fprintf(stderr, "Error openning file %s\n", fileName);
-    std::perror("fopen");
-    return std::nullopt;
-  }
-  // No stdio buffer: the one request goes straight into the block.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  if (std::fread(block, 1, bytes, file) < bytes) {
-    std::fprintf(stderr, "Error reading stream from file %s\n", fileName);
-    std::perror("fread");
-    return std::nullopt;
-  }
-  std::fclose(file);
-  return std::span<const std::uint8_t>(block, bytes);
+  return readSized(fileName, bytes);
 }
 
 bool streamShrank() { return mappingShrank != 0; }
