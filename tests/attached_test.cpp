@@ -234,5 +234,39 @@ TEST(OleObjects, SavedAsThePictureTheyHold) {
             std::string(kGoodHeader) + "TNEF Contains attached file pic\n");
 }
 
+// The extension goes on the name left after the last '/' or '\', cut only
+// when the two pass 255 bytes; a name that leaves nothing fails like any save.
+TEST(OleObjects, PictureNamesTakeTheExtensionAfterTheSplit) {
+  const std::string longTitle = std::string(255 - 15, 'd') + "/tail-of-a-long";
+  struct Case {
+    std::string name, saved;  // saved empty: the save fails
+  } cases[] = {
+      {longTitle, "tail-of-a-long.bmp"},
+      {"dir\\pic", "pic.bmp"},
+      {"a.dir/pic", "pic.bmp"},
+      {"dir/" + std::string(251, 'p'), std::string(251, 'p') + ".bmp"},
+      {"dir/" + std::string(253, 'p'), std::string(251, 'p') + ".bmp"},
+      {"dir/", ""}, {".", ""}, {"..", ""}, {"a/..", ""}, {"a\\.", ""},
+  };
+  for (const Case& c : cases) {
+    StreamBuilder stream;
+    stream.record(kRenddata, Bytes(14, 0), 2)
+        .record(kAttachment, objectProperties({oleObject(oleWithContents(picture("BM")))}, c.name), 2);
+    SaveResult result = decodeAndSave(stream.bytes());
+    if (c.saved.empty()) {
+      std::string own = c.name.substr(std::min(c.name.size(), c.name.find_last_of("/\\") + 1));
+      EXPECT_EQ(result.run.err, "Error openning file " + own + " for writing\n") << c.name;
+      EXPECT_EQ(result.run.out, std::string(kGoodHeader) + "Failure saving attachment to file " + c.name + "\n");
+      EXPECT_EQ(result.run.status, 255) << c.name;
+      EXPECT_TRUE(result.files.empty()) << c.name;
+      continue;
+    }
+    EXPECT_EQ(result.run.out, std::string(kGoodHeader) + "Attachment saved to file " + c.saved + "\n") << c.name;
+    EXPECT_EQ(result.run.status, 0) << c.name;
+    ASSERT_EQ(result.files.size(), 1u) << c.name;
+    EXPECT_EQ(result.files[0].first, c.saved);
+  }
+}
+
 }  // namespace
 }  // namespace wendrel::test

@@ -199,17 +199,22 @@ bool keepHead(ByteView block, void* context) {
 }
 
 // A name with no extension (no '.' after its first byte) gets the one its
-// picture's first bytes show, so that it opens on a double click; the name is
-// cut between characters to leave room for it.
+// picture's first bytes show, so that it opens on a double click. It goes on
+// the name the file is saved under (what follows the last '/' or '\'), which
+// is cut between characters only when the two pass 255 bytes. A name that
+// leaves nothing a file can be called ("dir/", ".", "..") gets none: its save
+// fails as any other does.
 std::string_view withPictureExtension(std::string_view name, const CompoundFileStream& contents,
                                       char (&buffer)[kScratchSize]) {
-  if (name.find('.', 1) != std::string_view::npos) return name;
+  std::string_view own = confinedFileName(name);
+  if (!isPlainFileName(own) || own.find('.', 1) != std::string_view::npos) return name;
   Head head;
   readCompoundStream(contents, keepHead, &head);
   std::string_view extension = pictureExtension(ByteView(head.bytes, head.size));
   if (extension.empty()) return name;
-  std::size_t stem = utf8::cutLength(name, kMaxText - extension.size());
-  char* end = std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(stem), buffer);
+  std::size_t stem = own.size() + extension.size() > kMaxText ? utf8::cutLength(own, kMaxText - extension.size())
+                                                               : own.size();
+  char* end = std::copy(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(stem), buffer);
   end = std::copy(extension.begin(), extension.end(), end);
   return {buffer, static_cast<std::size_t>(end - buffer)};
 }
