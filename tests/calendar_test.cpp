@@ -541,6 +541,36 @@ TEST(Calendar, TaskRequestsCarryTheirTask) {
             std::string::npos);
 }
 
+// Whether answers are asked for: the request's PR_RESPONSE_REQUESTED, else
+// the task's own, else yes (it is a request).
+TEST(Calendar, TaskRequestsSayWhetherAnswersAreAsked) {
+  struct Case {
+    std::optional<bool> request, task;
+    bool rsvp;
+  } cases[] = {
+      {std::nullopt, std::nullopt, true}, {std::nullopt, false, false}, {std::nullopt, true, true},
+      {true, false, true},               {false, true, false},         {false, std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    std::string label = ::testing::PrintToString(c.request) + " " + ::testing::PrintToString(c.task);
+    ItemProperties task;
+    task.text(0x0037, "Paint the shed");
+    if (c.task) task.boolean(0x0063, *c.task);
+    ItemProperties request;
+    request.text(0x0C1A, "Boss").text(0x5D01, "boss@example.org");
+    if (c.request) request.boolean(0x0063, *c.request);
+    StreamBuilder stream;
+    stream.record(0x00078008, cString("IPM.TaskRequest")).record(0x00069003, request.bytes())
+        .record(0x00069004, recipientTable({recipientRow("Worker", "worker@example.org", 1)}))
+        .record(0x00069002, Bytes(14, 0), 2)
+        .record(0x00069005, objectProperties({embeddedMessage(calendarStream("IPM.Task", task))}), 2);
+    std::optional<IcalItem> item = firstItem(onlyCalendar(stream.bytes(), label));
+    ASSERT_TRUE(item) << label;
+    std::vector<std::string> parameters = item->values("ATTENDEE;PARAM");
+    EXPECT_EQ(std::find(parameters.begin(), parameters.end(), "RSVP=TRUE") != parameters.end(), c.rsvp) << label;
+  }
+}
+
 // A task acceptance or refusal carries the task as a reply from the one who
 // answers to the one who asked.
 TEST(Calendar, TaskResponsesAreReplies) {
@@ -772,7 +802,7 @@ TEST(Calendar, HostileValuesStillGiveSoundFiles) {
 
 TEST(Calendar, RealStreams) {
   std::vector<fs::path> files = corpusFiles();
-  if (files.empty()) GTEST_SKIP() << "no corpus at ../shared/corpus";
+  if (files.empty()) GTEST_SKIP() << noCorpus();
   for (const fs::path& file : files) {
     std::ifstream in(file, std::ios::binary);
     Bytes stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -795,6 +825,22 @@ TEST(Calendar, RealStreams) {
       EXPECT_EQ(starts[0], at(2013, 12, 23, 17));
       EXPECT_EQ(starts[11], at(2014, 3, 10, 16));
       for (std::int64_t start : starts) EXPECT_EQ(civil::weekday(civil::floorDivide(start - 5 * 3600, 86400) + 134774), 1u);
+    } else if (name == "horde-activesync-task-from-mike.tnef") {
+      // The request carries the task, sent by the one who asks to the one who does it.
+      ASSERT_EQ(saved.calendars.size(), 1u);
+      EXPECT_EQ(saved.calendars.begin()->first, "Task from Mike.ics");
+      const Ical& ical = saved.calendars.begin()->second;
+      EXPECT_TRUE(ical.parsed && ical.errors == 0);
+      EXPECT_EQ(ical.method, "REQUEST");
+      ASSERT_EQ(ical.items.size(), 1u);
+      const IcalItem& task = ical.items[0];
+      EXPECT_EQ(task.kind, "VTODO");
+      EXPECT_EQ(task.value("SUMMARY"), "Task from Mike");
+      ASSERT_TRUE(task.due);
+      EXPECT_EQ(task.due->utc, at(2014, 11, 21));
+      EXPECT_EQ(task.value("STATUS"), "NEEDS-ACTION");
+      EXPECT_EQ(task.value("ORGANIZER"), "mailto:mike@theupstairsroom.com");
+      EXPECT_EQ(task.values("ATTENDEE"), std::vector<std::string>{"mailto:jordyn@theupstairsroom.com"});
     } else if (name == "mimekit-christmas.tnef") {
       ASSERT_EQ(saved.calendars.size(), 2u);
       EXPECT_EQ(saved.calendars.count("Build a train table.ics"), 1u);

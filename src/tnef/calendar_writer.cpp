@@ -189,7 +189,10 @@ void writeReplyAttendee(Writing& w) {
 
 void writeAttendees(Writing& w) {
   if (w.item.method == CalendarMethod::reply) return writeReplyAttendee(w);
-  std::optional<bool> requested = booleanValue(w.message.find(Prop::responseRequested));
+  // A task request says for its task whether answers are asked for.
+  std::optional<bool> requested;
+  if (w.item.request != nullptr) requested = booleanValue(w.item.request->find(Prop::responseRequested));
+  if (!requested) requested = booleanValue(w.message.find(Prop::responseRequested));
   bool rsvp = requested.value_or(w.item.method == CalendarMethod::request);
   AttendeeRows rows{&w, rsvp ? "TRUE" : "", 0};
   // A task request's task takes the request's rows first.
