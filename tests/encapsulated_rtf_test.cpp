@@ -394,7 +394,7 @@ std::string corpusBodyRtf(const std::string& name) {
 }
 
 TEST(EncapsulatedRtf, RealBodyWithUmlauts) {
-  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus next to the project";
+  if (corpusDirectory().empty()) GTEST_SKIP() << noCorpus();
   std::string rtf = corpusBodyRtf("tnefparse-umlaut.tnef");
   ASSERT_FALSE(rtf.empty());
   ASSERT_EQ(probe(pieces(rtf, 0)), RtfEncapsulation::html);

@@ -202,7 +202,8 @@ TEST(Hostile, RealStreamsUnderValgrind) {
     RunOptions options;
     options.workingDirectory = dir.path();
     options.launcher = {"valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
-                        "--errors-for-leak-kinds=definite,indirect,possible"};
+                        "--errors-for-leak-kinds=definite,indirect,possible",
+                        "--suppressions=" WENDREL_SOURCE_DIR "/tests/valgrind.supp"};
     RunResult result = runWendrel({"-v", "-s", file.string()}, options);
     EXPECT_EQ(result.status, 0) << file << "\n" << result.err;
   }

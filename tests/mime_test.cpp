@@ -310,7 +310,7 @@ TEST(MimeSupport, Base64BothWays) {
 
 TEST(Mime, RealStreamsBareAndWrapped) {
   std::vector<fs::path> files = corpusFiles();
-  if (files.empty()) GTEST_SKIP() << "no corpus at ../shared/corpus";
+  if (files.empty()) GTEST_SKIP() << noCorpus();
   for (const fs::path& file : files) {
     std::string name = file.filename().string();
     std::string stream = fileText(file);
@@ -357,7 +357,7 @@ TEST(Mime, RealStreamsBareAndWrapped) {
 
 TEST(Mime, PicturesShownByTheirContentId) {
   fs::path file = corpusDirectory() / "teamwork-winmail.tnef";
-  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus at ../shared/corpus";
+  if (corpusDirectory().empty()) GTEST_SKIP() << noCorpus();
   RunResult result = runMime({file.string()});
   Parsed parsed = parse(result.out);
   std::vector<const Leaf*> html = parsed.ofType("text/html");
@@ -377,7 +377,7 @@ TEST(Mime, PicturesShownByTheirContentId) {
 }
 
 TEST(Mime, InvitationsAreCalendarParts) {
-  if (corpusDirectory().empty()) GTEST_SKIP() << "no corpus at ../shared/corpus";
+  if (corpusDirectory().empty()) GTEST_SKIP() << noCorpus();
   RunResult result = runMime({(corpusDirectory() / "horde-TnefMeetingRequest.tnef").string()});
   Parsed parsed = parse(result.out);
   std::vector<const Leaf*> calendars = parsed.ofType("text/calendar");

@@ -433,7 +433,7 @@ Bytes readBytes(const fs::path& path) {
 
 TEST(CompressedRtf, RealBodiesDecode) {
   fs::path corpus = corpusDirectory();
-  if (corpus.empty()) GTEST_SKIP() << "no corpus next to the project";
+  if (corpus.empty()) GTEST_SKIP() << noCorpus();
   for (const char* name : {"quick-winmail.tnef", "horde-TnefAttachments.tnef", "horde-TnefMeetingRequest.tnef",
                            "tnefparse-umlaut.tnef", "mimekit-christmas.tnef"}) {
     std::vector<Bytes> values = compressedRtfValues(readBytes(corpus / name));

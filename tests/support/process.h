@@ -82,7 +82,12 @@ inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key
 std::string devFullUnavailable();
 std::string linkToDevFull(const fs::path& link);
 
-fs::path corpusDirectory();  // empty when the corpus is not there
+// The directory of real streams: WENDREL_CORPUS, else ../shared/corpus beside
+// the project; empty when it is not there.
+fs::path corpusDirectory();
+// Why a test that needs the corpus skips; also noted for the line that ends
+// the run of the suite.
+std::string noCorpus();
 std::vector<fs::path> corpusFiles();
 
 }  // namespace wendrel::test
