@@ -288,6 +288,15 @@ struct MessageRecord {
 
 extern bool keepWholeMessages;
 
+// malloc and realloc for what the walk keeps: a failure is noted, so that a
+// program can tell a record that lost something to a lack of memory from a
+// whole one.
+void* keepMemory(std::size_t bytes);
+void* regrowMemory(void* block, std::size_t bytes);
+// True when a keepMemory or regrowMemory failed since resetDecoderState().
+bool memoryRanShort();
+void forgetMemoryShortage();
+
 // ---- The walk's side ----
 // The record of the message being walked (nullptr outside a walk).
 MessageRecord* currentMessage();

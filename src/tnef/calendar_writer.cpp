@@ -365,7 +365,7 @@ void writeObservance(ContentLines& lines, const timezone::Observance& observance
 void writeTimeZone(ContentLines& lines, const ItemZone& zone, std::int64_t firstLocal) {
   std::int64_t fromYear = civil::fromSeconds(firstLocal).date.year;
   std::size_t count = timezone::observanceCount(zone.zone, fromYear);
-  auto* observances = static_cast<timezone::Observance*>(std::malloc(std::max<std::size_t>(count, 1) * sizeof(timezone::Observance)));
+  auto* observances = static_cast<timezone::Observance*>(keepMemory(std::max<std::size_t>(count, 1) * sizeof(timezone::Observance)));
   if (observances == nullptr) return;
   count = timezone::describeObservances(zone.zone, fromYear, std::span(observances, count));
   lines.line("BEGIN", "VTIMEZONE");
@@ -443,7 +443,7 @@ struct Originals {
 };
 
 void collectOriginals(const recurrence::AppointmentRecurrencePattern& recur, Originals& originals) {
-  originals.dates = static_cast<std::uint32_t*>(std::malloc(std::size_t{recur.exceptionCount} * 4 + 4));
+  originals.dates = static_cast<std::uint32_t*>(keepMemory(std::size_t{recur.exceptionCount} * 4 + 4));
   if (originals.dates == nullptr) return;
   recurrence::ExceptionCursor cursor = recur.exceptions();
   recurrence::Exception exception;

@@ -173,6 +173,7 @@ void keepAttribute(std::uint32_t attributeId, ByteView value) {
 }  // namespace
 
 void resetDecoderState() {
+  forgetMemoryShortage();
   rtfFileCounter = 0;
   htmlFileCounter = 0;
   textFileCounter = 0;

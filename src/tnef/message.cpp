@@ -22,6 +22,25 @@ namespace wendrel {
 bool keepWholeMessages = false;
 
 namespace {
+bool allocationFailed = false;
+}
+
+void* keepMemory(std::size_t bytes) {
+  void* block = std::malloc(bytes);
+  if (block == nullptr) allocationFailed = true;
+  return block;
+}
+
+void* regrowMemory(void* block, std::size_t bytes) {
+  void* grown = std::realloc(block, bytes);
+  if (grown == nullptr) allocationFailed = true;
+  return grown;
+}
+
+bool memoryRanShort() { return allocationFailed; }
+void forgetMemoryShortage() { allocationFailed = false; }
+
+namespace {
 
 constexpr std::uint16_t PT_I2 = 0x0002, PT_LONG = 0x0003, PT_R4 = 0x0004, PT_DOUBLE = 0x0005,
                         PT_BOOLEAN = 0x000B, PT_OBJECT = 0x000D, PT_I8 = 0x0014, PT_STRING8 = 0x001E,
@@ -274,7 +293,7 @@ void PropertySet::add(Prop prop, const PropertyValue& value) {
   if (count_ == capacity_) {
     // Each property is kept once, so the set never holds more than the catalogue.
     std::uint32_t capacity = capacity_ == 0 ? 8 : 2 * capacity_;
-    auto* grown = static_cast<Entry*>(std::realloc(entries_, capacity * sizeof(Entry)));
+    auto* grown = static_cast<Entry*>(regrowMemory(entries_, capacity * sizeof(Entry)));
     if (grown == nullptr) return;
     entries_ = grown;
     capacity_ = capacity;
@@ -380,7 +399,7 @@ bool OwnedText::append(std::string_view bytes) {
   if (bytes.size() > capacity_ - size_) {
     if (bytes.size() > SIZE_MAX / 2 - size_) return false;
     std::size_t capacity = std::max(2 * capacity_, size_ + bytes.size());
-    auto* grown = static_cast<char*>(std::realloc(data_, capacity));
+    auto* grown = static_cast<char*>(regrowMemory(data_, capacity));
     if (grown == nullptr) return false;
     data_ = grown;
     capacity_ = capacity;
@@ -544,7 +563,7 @@ MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view nam
   if (message.partCount == message.partCapacity) {
     std::uint32_t capacity = message.partCapacity == 0 ? 4 : 2 * message.partCapacity;
     if (capacity > UINT32_MAX / 2) return nullptr;
-    auto* grown = static_cast<MessagePart*>(std::realloc(message.parts, std::size_t{capacity} * sizeof(MessagePart)));
+    auto* grown = static_cast<MessagePart*>(regrowMemory(message.parts, std::size_t{capacity} * sizeof(MessagePart)));
     if (grown == nullptr) return nullptr;
     message.parts = grown;
     message.partCapacity = capacity;
@@ -554,7 +573,7 @@ MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view nam
   const MessagePart* previous = message.partCount != 0 ? &message.parts[message.partCount - 1] : nullptr;
   char* copy = previous != nullptr && previous->fileName() == name ? previous->name : nullptr;
   if (copy == nullptr) {
-    copy = static_cast<char*>(std::malloc(name.size() + 1));
+    copy = static_cast<char*>(keepMemory(name.size() + 1));
     if (copy == nullptr) return nullptr;
     if (!name.empty()) std::memcpy(copy, name.data(), name.size());
     copy[name.size()] = '\0';

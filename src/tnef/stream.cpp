@@ -100,7 +100,7 @@ void walkRecords(ByteView bytes) {
 // A fresh record for a message attached to parent (nullptr for the file's
 // own); nullptr when memory runs out, and the walk then keeps none.
 MessageRecord* newMessage(MessageRecord* parent) {
-  void* memory = std::malloc(sizeof(MessageRecord));
+  void* memory = keepMemory(sizeof(MessageRecord));
   if (memory == nullptr) return nullptr;
   auto* message = new (memory) MessageRecord;
   message->parent = parent;

@@ -50,21 +50,28 @@ constexpr std::size_t withoutCutCharacter(std::string_view text) {
   return text.size();
 }
 
-// True when text is well-formed UTF-8: shortest forms, no surrogates,
-// nothing above U+10FFFF.
+// The length of the well-formed character at text[at] (shortest form, no
+// surrogate, nothing above U+10FFFF), or 0 when none starts there.
+constexpr std::size_t characterLength(std::string_view text, std::size_t at) {
+  auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  std::uint8_t lead = byte(at);
+  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                                                          : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+  if (length == 0 || length > text.size() - at) return 0;
+  char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) return 0;
+    c = c << 6 | (byte(at + k) & 0x3F);
+  }
+  if (encodedLength(c) != length || isSurrogate(c) || c > 0x10FFFF) return 0;
+  return length;
+}
+
+// True when text is well-formed UTF-8.
 constexpr bool isValid(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
-    auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    std::uint8_t lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                                                                            : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || at + length > text.size()) return false;
-    char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((byte(at + k) & 0xC0) != 0x80) return false;
-      c = c << 6 | (byte(at + k) & 0x3F);
-    }
-    if (encodedLength(c) != length || isSurrogate(c) || c > 0x10FFFF) return false;
+    std::size_t length = characterLength(text, at);
+    if (length == 0) return false;
     at += length;
   }
   return true;
