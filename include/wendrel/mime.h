@@ -36,7 +36,14 @@ inline constexpr int kDeepestPart = 64;
 
 struct Report {
   bool changed = false;            // some TNEF was turned into MIME
-  std::vector<std::string> notes;  // lines for standard error, one each
+  std::vector<std::string> notes;  // lines for standard error, one each (see printable)
+  bool memoryShort = false;        // memory ran out: what was written is not whole
+};
+
+struct Options {
+  // A bare stream's message ends its lines in CRLF, not LF. (A mail message
+  // keeps the line ends of its header.)
+  bool crlf = false;
 };
 
 // Sets up the decoder for conversion (its printing goes nowhere, its own
@@ -44,9 +51,15 @@ struct Report {
 void initialize();
 
 // The message input gives, written to output in full. A message with no TNEF
-// part is written exactly as it came. False when output could not be
-// written. input must outlive the call.
-bool convertInput(GByteArray* input, GMimeStream* output, Report& report);
+// part is written exactly as it came. The same input always gives the same
+// bytes. False when output could not be written. input must outlive the call.
+bool convertInput(GByteArray* input, GMimeStream* output, Report& report, const Options& options = {});
+
+// A text from the input as a line of standard error may carry it: control
+// characters (U+0000-U+001F, U+007F-U+009F) and bytes that are not UTF-8
+// written as \xHH, so that no line can be split, forged or turned into a
+// terminal's escape sequence.
+std::string printable(std::string_view text);
 
 // ---- What the conversion is built from, open for tests ----
 

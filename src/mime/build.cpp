@@ -41,6 +41,21 @@ bool isTokenCharacter(char c) {
 
 // ---- Parts ----
 
+// A part made here whose content starts like a TNEF stream (an attached
+// winmail.dat, a damaged stream kept as it stood) is what the conversion
+// gives, not TNEF to convert again: it is marked so, and a later run of the
+// output leaves it as it is.
+void markIfTnefLike(GMimePart* part, GMimeStream* stream) {
+  static constexpr char kSignature[4] = {0x78, static_cast<char>(0x9F), 0x3E, 0x22};
+  char head[sizeof kSignature];
+  g_mime_stream_reset(stream);
+  ssize_t count = g_mime_stream_read(stream, head, sizeof head);
+  g_mime_stream_reset(stream);
+  if (count == sizeof head && std::memcmp(head, kSignature, sizeof head) == 0) {
+    g_mime_object_set_header(GMIME_OBJECT(part), kKeptHeader, kKeptValue, nullptr);
+  }
+}
+
 // A new part of type ("text/html"), with content from stream (whose
 // reference it takes) to be written in encoding.
 GMimePart* newPart(std::string_view type, GMimeStream* stream) {
@@ -50,21 +65,37 @@ GMimePart* newPart(std::string_view type, GMimeStream* stream) {
   GMimeDataWrapper* content = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
   g_mime_part_set_content(part, content);
   g_object_unref(content);
+  markIfTnefLike(part, stream);
   g_object_unref(stream);
   return part;
 }
 
-// True when the stream holds a carriage return (it is read from its start,
-// and left there again).
-bool holdsReturn(GMimeStream* stream) {
-  char block[4096];
+// Calls look with each block of a stream's bytes, from its start, until it
+// returns true; leaves the stream at its start again. Each block after the
+// first begins with the last keep bytes of the one before, so that a text of
+// up to keep + 1 bytes that spans two blocks is seen whole.
+template <typename Look>
+bool searchStream(GMimeStream* stream, std::size_t keep, Look look) {
+  char block[16384];
+  std::size_t carried = 0;
   bool found = false;
   g_mime_stream_reset(stream);
-  for (ssize_t count; !found && (count = g_mime_stream_read(stream, block, sizeof block)) > 0;) {
-    found = std::memchr(block, '\r', static_cast<std::size_t>(count)) != nullptr;
+  for (ssize_t count; !found && (count = g_mime_stream_read(stream, block + carried, sizeof block - carried)) > 0;) {
+    std::size_t size = carried + static_cast<std::size_t>(count);
+    found = look(std::string_view(block, size));
+    carried = std::min(keep, size);
+    std::memmove(block, block + size - carried, carried);
   }
   g_mime_stream_reset(stream);
   return found;
+}
+
+// Boundaries are at most 70 characters (RFC 2046).
+constexpr std::size_t kLongestBoundary = 70;
+
+bool holdsAny(std::string_view text, const std::vector<std::string>& needles) {
+  return std::any_of(needles.begin(), needles.end(),
+                     [&](const std::string& needle) { return !needle.empty() && text.find(needle) != std::string_view::npos; });
 }
 
 // A file name as RFC 2231 has it, in UTF-8 (GMime would pick the smallest
@@ -85,33 +116,17 @@ void setFileName(GMimePart* part, const std::string& name) {
 GMimePart* base64Part(std::string_view type, GMimeStream* stream) {
   std::size_t slash = type.find('/');
   std::string major(type.substr(0, slash)), minor(type.substr(slash + 1));
-  return newBase64Part(major.c_str(), minor.c_str(), stream);
+  g_object_ref(stream);
+  GMimePart* part = newBase64Part(major.c_str(), minor.c_str(), stream);
+  markIfTnefLike(part, stream);
+  g_object_unref(stream);
+  return part;
 }
 
 GMimeStream* streamOf(const std::string& bytes) {
   return g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
 }
 
-// Text in charset, in whichever of quoted-printable and base64 keeps it
-// shortest in 7 bits; text with CRs always in base64, which keeps its line
-// ends as they are whatever line ends the message is written with (an
-// iCalendar object must keep its CRLFs).
-GMimePart* textPart(std::string_view type, GMimeStream* stream, const std::string& charset) {
-  GMimePart* part = newPart(type, stream);
-  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
-  g_mime_part_set_content_encoding(part, holdsReturn(stream) ? GMIME_CONTENT_ENCODING_BASE64
-                                                             : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
-  return part;
-}
-
-GMimeMultipart* multipart(const char* subtype, const std::vector<GMimeObject*>& parts) {
-  GMimeMultipart* container = g_mime_multipart_new_with_subtype(subtype);
-  for (GMimeObject* part : parts) {
-    g_mime_multipart_add(container, part);
-    g_object_unref(part);
-  }
-  return container;
-}
 
 std::string text(const PropertyValue* value) {
   std::string result;
@@ -169,6 +184,32 @@ std::string htmlCharsetLabel(const MessageRecord& message, ByteView html) {
 }
 
 // ---- Builder ----
+
+// Text in charset, in whichever of quoted-printable and base64 keeps it
+// shortest in 7 bits. Text with CRs goes in base64, which keeps its line
+// ends as they are whatever line ends the message is written with (an
+// iCalendar object must keep its CRLFs); so does text that holds the
+// boundary of a multipart it goes into, where a line of it could end a part.
+GMimePart* Builder::textPart(std::string_view type, GMimeStream* stream, const std::string& charset) {
+  GMimePart* part = newPart(type, stream);
+  g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
+  bool base64 = searchStream(stream, kLongestBoundary, [&](std::string_view block) {
+    return block.find('\r') != std::string_view::npos || holdsAny(block, enclosing_);
+  });
+  g_mime_part_set_content_encoding(part, base64 ? GMIME_CONTENT_ENCODING_BASE64
+                                                : g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+  return part;
+}
+
+GMimeMultipart* Builder::multipart(const char* subtype, const std::vector<GMimeObject*>& parts) {
+  GMimeMultipart* container = g_mime_multipart_new_with_subtype(subtype);
+  for (GMimeObject* part : parts) {
+    g_mime_multipart_add(container, part);
+    g_object_unref(part);
+  }
+  made_.add(container);
+  return container;
+}
 
 GMimeStream* Builder::range(ByteView bytes) const {
   auto start = bytes.data() - base_;
@@ -244,7 +285,7 @@ GMimeObject* Builder::damagedMessage(const MessagePart& part) {
   notes_.push_back("attached message " + (name.empty() ? std::string("without a name") : name) + " is damaged " +
                    std::to_string(part.message->bytesLeft) +
                    " bytes before its end: converted as far as it goes, and attached as it stands");
-  GMimePart* original = newBase64Part("application", "ms-tnef", range(part.bytes));
+  GMimePart* original = base64Part("application/ms-tnef", range(part.bytes));
   setFileName(original, (name.empty() ? std::string("attachment") : name) + ".tnef");
   return GMIME_OBJECT(original);
 }
@@ -495,6 +536,125 @@ GMimeMessage* Builder::message(const MessageRecord& record) {
   g_mime_message_set_mime_part(message, GMIME_OBJECT(body));
   g_object_unref(body);
   return message;
+}
+
+// ---- Boundaries ----
+
+namespace {
+
+// Whether text occurs anywhere in what a multipart encloses as it will be
+// written: the headers and contents of its parts, their own multiparts'
+// prologues, epilogues and boundaries, attached messages whole. The content
+// of a part written in base64 or quoted-printable is left out: it cannot
+// hold a boundary of ours, which begins with "=_".
+class Occurrence {
+ public:
+  explicit Occurrence(const std::string& text) : text_(text), options_(g_mime_format_options_new()) {}
+  ~Occurrence() { g_mime_format_options_free(options_); }
+  Occurrence(const Occurrence&) = delete;
+  Occurrence& operator=(const Occurrence&) = delete;
+
+  bool within(GMimeMultipart* multipart, int depth = 0) {
+    if (depth > kDeepestPart + 2) return false;
+    if (inText(g_mime_multipart_get_prologue(multipart)) || inText(g_mime_multipart_get_epilogue(multipart))) return true;
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      if (inObject(g_mime_multipart_get_part(multipart, i), depth + 1)) return true;
+    }
+    return false;
+  }
+
+ private:
+  bool inText(const char* text) const { return text != nullptr && std::strstr(text, text_.c_str()) != nullptr; }
+
+  bool inHeaders(GMimeObject* object) {
+    char* headers = g_mime_object_get_headers(object, options_);
+    bool found = inText(headers);
+    g_free(headers);
+    return found;
+  }
+
+  bool inContent(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    GMimeStream* stream = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+    if (stream == nullptr) return false;
+    // Content we made is encoded as it is written; content read from the
+    // input is written as it came.
+    GMimeContentEncoding encoding = g_mime_part_get_content_encoding(part);
+    if (g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_DEFAULT &&
+        (encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE)) {
+      return false;
+    }
+    return searchStream(stream, text_.size(), [&](std::string_view block) { return block.find(text_) != std::string_view::npos; });
+  }
+
+  bool inObject(GMimeObject* object, int depth) {
+    if (inHeaders(object)) return true;
+    if (GMIME_IS_MULTIPART(object)) {
+      const char* boundary = g_mime_object_get_content_type_parameter(object, "boundary");
+      return inText(boundary) || within(GMIME_MULTIPART(object), depth);
+    }
+    if (GMIME_IS_MESSAGE_PART(object)) {
+      GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+      if (inner == nullptr) return false;
+      GMimeObject* body = g_mime_message_get_mime_part(inner);
+      return inHeaders(GMIME_OBJECT(inner)) || (body != nullptr && inObject(body, depth + 1));
+    }
+    return GMIME_IS_PART(object) && inContent(GMIME_PART(object));
+  }
+
+  const std::string& text_;
+  GMimeFormatOptions* options_;
+};
+
+// FNV-1a of the input's size and of its first and last 64 KiB: enough to
+// tell messages apart, and cheap for a large one.
+std::uint64_t inputFingerprint(ByteView input) {
+  std::uint64_t hash = 0xCBF29CE484222325u;
+  auto mix = [&](ByteView bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) hash = (hash ^ bytes.data()[i]) * 0x100000001B3u;
+  };
+  std::uint8_t size[8];
+  for (int i = 0; i < 8; ++i) size[i] = static_cast<std::uint8_t>(std::uint64_t{input.size()} >> (8 * i));
+  mix(ByteView(size, sizeof size));
+  constexpr std::size_t kSample = 64 * 1024;
+  mix(input.sub(0, kSample));
+  if (input.size() > kSample) mix(input.sub(std::max(kSample, input.size() - kSample)));
+  return hash;
+}
+
+// splitmix64's finalizer: every bit of the result hangs on every bit of x.
+std::uint64_t scramble(std::uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+  return x ^ (x >> 31);
+}
+
+// "=_" cannot occur in base64 or quoted-printable text.
+std::string boundaryText(std::uint64_t value) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text = "=_wendrel_";
+  for (int shift = 60; shift >= 0; shift -= 4) text += kDigits[value >> shift & 15];
+  return text;
+}
+
+}  // namespace
+
+void Made::take(Made& other) {
+  multiparts_.insert(multiparts_.end(), other.multiparts_.begin(), other.multiparts_.end());
+  other.multiparts_.clear();
+}
+
+void Made::assignBoundaries(ByteView input) {
+  std::uint64_t seed = inputFingerprint(input);
+  for (std::size_t i = 0; i < multiparts_.size(); ++i) {
+    for (std::uint64_t attempt = 0;; ++attempt) {
+      std::string boundary = boundaryText(scramble(seed + scramble(i) + scramble(attempt ^ 0x5EED)));
+      if (!Occurrence(boundary).within(multiparts_[i])) {
+        g_mime_multipart_set_boundary(multiparts_[i], boundary.c_str());
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace wendrel::mime

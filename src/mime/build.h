@@ -17,14 +17,37 @@
 
 namespace wendrel::mime {
 
+// The header a TNEF part kept as it stood beside its conversion carries, so
+// that converting the message again leaves it as it is.
+inline constexpr const char* kKeptHeader = "X-Wendrel-Kept";
+inline constexpr const char* kKeptValue = "as it stands, beside what it gave";
+
+// The multiparts a conversion made, in the order it made them (each after
+// the ones inside it). They get their boundaries once the message is whole.
+class Made {
+ public:
+  void add(GMimeMultipart* multipart) { multiparts_.push_back(multipart); }
+  // Appends other's multiparts, which it then no longer holds.
+  void take(Made& other);
+  // Boundaries made from the content of the input (the same input always
+  // gives the same ones), each checked not to occur in what its multipart
+  // encloses, where a parser would take it for the end of a part.
+  void assignBoundaries(ByteView input);
+
+ private:
+  std::vector<GMimeMultipart*> multiparts_;
+};
+
 class Builder {
  public:
   // stream: the whole TNEF stream as GMime reads it, its bytes at base;
-  // notes: where lines for standard error go.
+  // notes: where lines for standard error go; made: where the multiparts it
+  // makes are listed; enclosing: the boundaries of the multiparts the result
+  // goes into, which no text it makes may hold.
   Builder(GMimeStream* stream, const std::uint8_t* base, std::size_t size, std::vector<std::string>& notes,
-          const char* typesFile = "/etc/mime.types")
+          Made& made, std::vector<std::string> enclosing = {}, const char* typesFile = "/etc/mime.types")
       : source_(stream), base_(base), size_(size), partsLeft_(std::max<std::size_t>(kLeastParts, size / kBytesPerPart)),
-        notes_(notes), typesFile_(typesFile) {}
+        notes_(notes), made_(made), enclosing_(std::move(enclosing)), typesFile_(typesFile) {}
 
   // What one TNEF stream holds, as one multipart/mixed (a new reference).
   GMimeMultipart* content(const MessageRecord& record);
@@ -52,6 +75,8 @@ class Builder {
   GMimeObject* htmlPart(const MessageRecord& record, std::string& html);
   GMimeObject* calendarPart(const MessageRecord& record);
   GMimeObject* rtfAttachment(const MessageRecord& record);
+  GMimeMultipart* multipart(const char* subtype, const std::vector<GMimeObject*>& parts);
+  GMimePart* textPart(std::string_view type, GMimeStream* stream, const std::string& charset);
 
   GMimeStream* source_;
   const std::uint8_t* base_;
@@ -59,6 +84,8 @@ class Builder {
   std::size_t partsLeft_;
   bool overflowed_ = false;
   std::vector<std::string>& notes_;
+  Made& made_;
+  std::vector<std::string> enclosing_;
   const char* typesFile_;
   // Each attachment property list read once, however many parts share it.
   std::map<std::pair<const std::uint8_t*, std::size_t>, PropertySet> lists_;

@@ -6,6 +6,7 @@
 
 #include "base64.h"
 #include "build.h"
+#include "wendrel/formats/utf8.h"
 #include "wendrel/mime.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
@@ -26,12 +27,13 @@ struct Decoded {
   GMimeStream* source;
   MessageRecord* record;
 
-  Decoded(GByteArray* bytes, bool owned) : source(g_mime_stream_mem_new_with_byte_array(bytes)) {
+  Decoded(GByteArray* bytes, bool owned, Report& report) : source(g_mime_stream_mem_new_with_byte_array(bytes)) {
     if (!owned) g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(source), FALSE);
     resetDecoderState();
     decodeStream(std::span<const std::uint8_t>(bytes->data, bytes->len));
     out::flush();
     record = takeDecodedMessage();
+    if (record == nullptr || memoryRanShort()) report.memoryShort = true;
   }
   ~Decoded() {
     freeMessage(record);
@@ -58,6 +60,10 @@ bool isTnefType(GMimeObject* part) {
   return type != nullptr && (g_mime_content_type_is_type(type, "application", "ms-tnef") ||
                              g_mime_content_type_is_type(type, "application", "vnd.ms-tnef"));
 }
+
+// A TNEF part that an earlier run kept as it stood beside what it gave: its
+// conversion is already in the message.
+bool keptByEarlierRun(GMimeObject* part) { return g_mime_object_get_header(part, kKeptHeader) != nullptr; }
 
 // A leaf part's content, its transfer encoding undone (base64, which large
 // parts come in, by a loop of our own).
@@ -109,9 +115,16 @@ bool startsLikeTnef(GMimePart* part) {
   return tnef;
 }
 
+// The boundary a multipart parsed from the input gives its parts, when its
+// header names one.
+std::string parsedBoundary(GMimeObject* object) {
+  const char* boundary = g_mime_object_get_content_type_parameter(object, "boundary");
+  return boundary != nullptr ? boundary : "";
+}
+
 class Converter {
  public:
-  explicit Converter(Report& report) : report_(report) {}
+  Converter(Report& report, Made& made) : report_(report), made_(made) {}
 
   // The part's replacement when it holds TNEF, else nullptr (a new reference).
   GMimeObject* replacement(GMimePart* part);
@@ -121,11 +134,15 @@ class Converter {
   void note(std::string line) { report_.notes.push_back(std::move(line)); }
 
   Report& report_;
+  Made& made_;
+  // The boundaries of the multiparts around the part being looked at: what
+  // is made there must not hold them.
+  std::vector<std::string> enclosing_;
 };
 
 GMimeObject* Converter::replacement(GMimePart* part) {
   bool typed = isTnefType(GMIME_OBJECT(part));
-  if (!typed && !startsLikeTnef(part)) return nullptr;
+  if (keptByEarlierRun(GMIME_OBJECT(part)) || (!typed && !startsLikeTnef(part))) return nullptr;
   GByteArray* bytes = decodedContent(part);
   if (bytes == nullptr) return nullptr;
   if (!startsWithSignature(bytes->data, bytes->len)) {
@@ -133,9 +150,10 @@ GMimeObject* Converter::replacement(GMimePart* part) {
     g_byte_array_unref(bytes);
     return nullptr;
   }
-  Decoded decoded(bytes, true);
+  Decoded decoded(bytes, true, report_);
   if (decoded.record == nullptr) return nullptr;
-  Builder builder(decoded.source, bytes->data, bytes->len, report_.notes);
+  Made parts;
+  Builder builder(decoded.source, bytes->data, bytes->len, report_.notes, parts, enclosing_);
   GMimeMultipart* content = builder.content(*decoded.record);
   // A stream that ends on a damaged record goes along as it stood, and so
   // do one that holds more than was made parts of and one that gave nothing.
@@ -144,12 +162,14 @@ GMimeObject* Converter::replacement(GMimePart* part) {
          (builder.overflowed() ? " holds more attachments than are made parts: the first are, and it is kept as it stands beside"
                                : " is damaged " + std::to_string(decoded.record->bytesLeft) +
                                      " bytes before its end: converted as far as it goes, and kept as it stands beside"));
+    g_mime_object_set_header(GMIME_OBJECT(part), kKeptHeader, kKeptValue, nullptr);
     g_mime_multipart_add(content, GMIME_OBJECT(part));
   } else if (g_mime_multipart_get_count(content) == 0) {
     note("TNEF part " + partName(GMIME_OBJECT(part)) + " holds nothing that can be shown: kept as it stands");
     g_object_unref(content);
     return nullptr;
   }
+  made_.take(parts);
   report_.changed = true;
   return GMIME_OBJECT(content);
 }
@@ -180,6 +200,7 @@ void Converter::walk(GMimeObject* object, int depth) {
   }
   if (GMIME_IS_MULTIPART(object)) {
     GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    enclosing_.push_back(parsedBoundary(object));
     for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
       GMimeObject* child = g_mime_multipart_get_part(multipart, i);
       GMimeObject* replaced = GMIME_IS_PART(child) ? replacement(GMIME_PART(child)) : nullptr;
@@ -191,6 +212,7 @@ void Converter::walk(GMimeObject* object, int depth) {
       g_object_unref(replaced);
       if (old != nullptr) g_object_unref(old);
     }
+    enclosing_.pop_back();
   } else if (GMIME_IS_MESSAGE_PART(object)) {
     GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
     if (inner == nullptr) return;
@@ -205,18 +227,72 @@ void Converter::walk(GMimeObject* object, int depth) {
   }
 }
 
-// CRLF when the input's first line ends so, as mail in transit does.
-GMimeNewLineFormat newLineOf(const std::uint8_t* data, std::size_t size) {
-  const void* newline = std::memchr(data, '\n', size);
-  if (newline == nullptr) return GMIME_NEWLINE_FORMAT_UNIX;
-  auto at = static_cast<const std::uint8_t*>(newline) - data;
-  return at > 0 && data[at - 1] == '\r' ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX;
+// ---- The input's own form ----
+
+struct InputForm {
+  // The mbox envelope line ("From " and the sender), its line end included:
+  // it is no header, and goes first, unchanged.
+  std::size_t envelope = 0;
+  // CRLF when the header's first line ends so, as mail in transit does.
+  GMimeNewLineFormat newline = GMIME_NEWLINE_FORMAT_UNIX;
+};
+
+InputForm formOf(const std::uint8_t* data, std::size_t size) {
+  InputForm form;
+  auto lineEnd = [&](std::size_t from) -> std::size_t {
+    const void* newline = from < size ? std::memchr(data + from, '\n', size - from) : nullptr;
+    return newline != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(newline) - data) : size;
+  };
+  if (size >= 5 && std::memcmp(data, "From ", 5) == 0) form.envelope = std::min(size, lineEnd(0) + 1);
+  std::size_t end = lineEnd(form.envelope);
+  if (end < size && end > form.envelope && data[end - 1] == '\r') form.newline = GMIME_NEWLINE_FORMAT_DOS;
+  return form;
+}
+
+// ---- Writing ----
+
+// GMime keeps a multipart's prologue and epilogue with bare LFs (the CR of
+// a CRLF is dropped when the message is read); a message written with CRLF
+// gets them back, so that none of its lines ends otherwise.
+std::string withCrlf(const char* text) {
+  std::string result;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == '\n' && (p == text || p[-1] != '\r')) result += '\r';
+    result += *p;
+  }
+  return result;
+}
+
+void restoreCrlf(GMimeObject* object, int depth) {
+  if (depth > kDeepestPart + 2) return;
+  if (GMIME_IS_MULTIPART(object)) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    if (const char* prologue = g_mime_multipart_get_prologue(multipart)) {
+      g_mime_multipart_set_prologue(multipart, withCrlf(prologue).c_str());
+    }
+    if (const char* epilogue = g_mime_multipart_get_epilogue(multipart)) {
+      g_mime_multipart_set_epilogue(multipart, withCrlf(epilogue).c_str());
+    }
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      restoreCrlf(g_mime_multipart_get_part(multipart, i), depth + 1);
+    }
+  } else if (GMIME_IS_MESSAGE_PART(object)) {
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    GMimeObject* body = inner != nullptr ? g_mime_message_get_mime_part(inner) : nullptr;
+    if (body != nullptr) restoreCrlf(body, depth + 1);
+  }
+}
+
+bool writeBytes(GMimeStream* output, const std::uint8_t* data, std::size_t size) {
+  return size == 0 || g_mime_stream_write(output, reinterpret_cast<const char*>(data), size) == static_cast<ssize_t>(size);
 }
 
 bool writeMessage(GMimeMessage* message, GMimeNewLineFormat newline, GMimeStream* output) {
   GMimeFormatOptions* options = g_mime_format_options_new();
   g_mime_format_options_set_param_encoding_method(options, GMIME_PARAM_ENCODING_METHOD_RFC2231);
   g_mime_format_options_set_newline_format(options, newline);
+  GMimeObject* body = g_mime_message_get_mime_part(message);
+  if (newline == GMIME_NEWLINE_FORMAT_DOS && body != nullptr) restoreCrlf(body, 0);
   bool written = g_mime_object_write_to_stream(GMIME_OBJECT(message), options, output) >= 0 &&
                  g_mime_stream_flush(output) == 0;
   g_mime_format_options_free(options);
@@ -225,14 +301,14 @@ bool writeMessage(GMimeMessage* message, GMimeNewLineFormat newline, GMimeStream
 
 bool writeUnchanged(GByteArray* input, GMimeStream* output) {
   // (An empty array may have no data at all, which GMime refuses to write.)
-  bool written = input->len == 0 || g_mime_stream_write(output, reinterpret_cast<const char*>(input->data),
-                                                        input->len) == static_cast<ssize_t>(input->len);
-  return written && g_mime_stream_flush(output) == 0;
+  return writeBytes(output, input->data, input->len) && g_mime_stream_flush(output) == 0;
 }
 
-GMimeMessage* parseMessage(GByteArray* input) {
-  GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(input);
-  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+GMimeMessage* parseMessage(GByteArray* input, std::size_t from) {
+  GMimeStream* whole = g_mime_stream_mem_new_with_byte_array(input);
+  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(whole), FALSE);
+  GMimeStream* stream = g_mime_stream_substream(whole, static_cast<gint64>(from), -1);
+  g_object_unref(whole);
   GMimeParser* parser = g_mime_parser_new_with_stream(stream);
   g_mime_parser_set_persist_stream(parser, TRUE);
   GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
@@ -246,14 +322,16 @@ GMimePart* originalStream(GMimeStream* source) {
   g_object_ref(source);
   GMimePart* original = newBase64Part("application", "ms-tnef", source);
   g_mime_part_set_filename(original, "winmail.dat");
+  g_mime_object_set_header(GMIME_OBJECT(original), kKeptHeader, kKeptValue, nullptr);
   return original;
 }
 
 // A bare TNEF stream: a whole message made from it.
-bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
-  Decoded decoded(input, false);
+bool convertStream(GByteArray* input, GMimeStream* output, Report& report, const Options& options) {
+  Decoded decoded(input, false, report);
   if (decoded.record == nullptr) return false;
-  Builder builder(decoded.source, input->data, input->len, report.notes);
+  Made made;
+  Builder builder(decoded.source, input->data, input->len, report.notes, made);
   GMimeMessage* message = builder.message(*decoded.record);
   report.changed = true;
   GMimeMultipart* content = GMIME_MULTIPART(g_mime_message_get_mime_part(message));
@@ -268,7 +346,8 @@ bool convertStream(GByteArray* input, GMimeStream* output, Report& report) {
     g_mime_multipart_add(content, GMIME_OBJECT(original));
     g_object_unref(original);
   }
-  bool written = writeMessage(message, GMIME_NEWLINE_FORMAT_UNIX, output);
+  made.assignBoundaries(ByteView(input->data, input->len));
+  bool written = writeMessage(message, options.crlf ? GMIME_NEWLINE_FORMAT_DOS : GMIME_NEWLINE_FORMAT_UNIX, output);
   g_object_unref(message);
   return written;
 }
@@ -285,11 +364,13 @@ void initialize() {
   keepWholeMessages = true;
 }
 
-bool convertInput(GByteArray* input, GMimeStream* output, Report& report) {
-  if (startsWithSignature(input->data, input->len)) return convertStream(input, output, report);
-  GMimeMessage* message = parseMessage(input);
+bool convertInput(GByteArray* input, GMimeStream* output, Report& report, const Options& options) {
+  if (startsWithSignature(input->data, input->len)) return convertStream(input, output, report, options);
+  InputForm form = formOf(input->data, input->len);
+  GMimeMessage* message = parseMessage(input, form.envelope);
   if (message == nullptr) return writeUnchanged(input, output);
-  Converter converter(report);
+  Made made;
+  Converter converter(report, made);
   GMimeObject* body = g_mime_message_get_mime_part(message);
   GMimeObject* replaced = body != nullptr && GMIME_IS_PART(body) ? converter.replacement(GMIME_PART(body)) : nullptr;
   if (replaced != nullptr) {
@@ -298,10 +379,39 @@ bool convertInput(GByteArray* input, GMimeStream* output, Report& report) {
   } else if (body != nullptr) {
     converter.walk(body, 1);
   }
-  bool written = report.changed ? writeMessage(message, newLineOf(input->data, input->len), output)
-                                : writeUnchanged(input, output);
+  bool written = false;
+  if (report.changed) {
+    made.assignBoundaries(ByteView(input->data, input->len));
+    written = writeBytes(output, input->data, form.envelope) && writeMessage(message, form.newline, output);
+  } else {
+    written = writeUnchanged(input, output);
+  }
   g_object_unref(message);
   return written;
+}
+
+std::string printable(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = utf8::characterLength(text, at);
+    auto byte = static_cast<std::uint8_t>(text[at]);
+    bool control = byte < 0x20 || byte == 0x7F || (length == 2 && byte == 0xC2 && static_cast<std::uint8_t>(text[at + 1]) < 0xA0);
+    if (length != 0 && !control) {
+      result.append(text.substr(at, length));
+      at += length;
+      continue;
+    }
+    // Each byte of it: a control character's, or one that starts none.
+    for (std::size_t end = at + (length != 0 ? length : 1); at < end; ++at) {
+      auto b = static_cast<std::uint8_t>(text[at]);
+      result += "\\x";
+      result += kDigits[b >> 4];
+      result += kDigits[b & 15];
+    }
+  }
+  return result;
 }
 
 }  // namespace wendrel::mime
