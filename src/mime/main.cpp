@@ -1,186 +1,230 @@
-// wendrel-mime: turns TNEF (winmail.dat) into ordinary MIME mail, as a filter.
+// wendrel-mime: turns TNEF (winmail.dat) into ordinary MIME mail, as a filter
+// in mail delivery or over many saved messages in one run.
 //
-//   wendrel-mime [-o OUTPUT] [FILE]
+//   wendrel-mime [--crlf] [-o OUTPUT] [FILE]
+//   wendrel-mime [--crlf] --output-dir DIR [--files-from LIST] [FILE]...
 //
 // Reads FILE (standard input when it is absent or "-") and writes one whole
-// message to OUTPUT (through a file beside it that is renamed into place, so
-// OUTPUT is never left half written) or standard output. Exit status 0 when
-// a message was written, 1 when the input could not be read or the output
-// not written, 2 for a usage error.
+// message to OUTPUT or standard output; with --output-dir, converts each
+// input on its own into DIR under its base name. Exit statuses are those of
+// sysexits.h (see files.h).
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "files.h"
 #include "wendrel/mime.h"
 #include "wendrel/version.h"
 
 namespace {
 
-constexpr int kWritten = 0, kFailed = 1, kUsage = 2;
+using namespace wendrel::mime;
+
+constexpr const char* kProgram = "wendrel-mime";
 
 void usage(std::FILE* stream) {
   std::fputs(
-      "Usage: wendrel-mime [-o OUTPUT] [FILE]\n"
+      "Usage: wendrel-mime [--crlf] [-o OUTPUT] [FILE]\n"
+      "  or:  wendrel-mime [--crlf] --output-dir DIR [--files-from LIST] [FILE]...\n"
       "Turn TNEF (winmail.dat, application/ms-tnef) into ordinary MIME mail.\n"
       "\n"
       "FILE is a bare TNEF stream, which becomes a whole message, or a mail message\n"
-      "(RFC 5322), whose TNEF parts are replaced by what they hold. With no FILE, or\n"
-      "when FILE is -, standard input is read.\n"
+      "(RFC 5322, or an mbox one after its \"From \" line), whose TNEF parts are\n"
+      "replaced by what they hold. With no FILE, or when FILE is -, standard input\n"
+      "is read.\n"
       "\n"
-      "  -o, --output=OUTPUT  write the message to OUTPUT instead of standard output\n"
-      "      --help           display this help and exit\n"
-      "      --version        output version information and exit\n"
+      "  -o, --output=OUTPUT     write the message to OUTPUT instead of standard output\n"
+      "      --output-dir=DIR    convert each input on its own into DIR, under its\n"
+      "                          base name\n"
+      "      --files-from=LIST   with --output-dir, also convert the files LIST names,\n"
+      "                          one a line (- for standard input)\n"
+      "      --crlf              end the lines of a message made from a bare stream\n"
+      "                          in CRLF (a mail message keeps its own line ends)\n"
+      "      --help              display this help and exit\n"
+      "      --version           output version information and exit\n"
       "\n"
-      "Exit status: 0 when a message was written, 1 when the input could not be read\n"
-      "or the output could not be written, 2 for a usage error.\n",
+      "Exit status (sysexits.h): 0 when every message was written, 64 for a usage\n"
+      "error, 66 when an input does not exist or cannot be opened, 75 for a failure\n"
+      "a later try may get past (a read or write error, a full disk, no memory);\n"
+      "with several inputs, the worst of them.\n",
       stream);
 }
 
-int usageError(const char* program, const std::string& what) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, what.c_str(), program);
+int usageError(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, what.c_str(), kProgram);
   return kUsage;
 }
 
-// Reads all of descriptor into a new array; nullptr (errno set) on failure.
-GByteArray* readAll(int descriptor) {
-  struct stat status {};
-  guint hint = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-                       static_cast<std::uint64_t>(status.st_size) < G_MAXUINT
-                   ? static_cast<guint>(status.st_size)
-                   : 64 * 1024;
-  GByteArray* bytes = g_byte_array_sized_new(hint);
-  std::size_t chunk = 1 << 20;
-  std::string buffer(chunk, '\0');
-  for (;;) {
-    ssize_t count = read(descriptor, buffer.data(), chunk);
-    if (count == 0) return bytes;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      int error = errno;
-      g_byte_array_unref(bytes);
-      errno = error;
-      return nullptr;
-    }
-    if (bytes->len > G_MAXUINT - static_cast<guint>(count)) {
-      g_byte_array_unref(bytes);
-      errno = EFBIG;
-      return nullptr;
-    }
-    g_byte_array_append(bytes, reinterpret_cast<const guint8*>(buffer.data()), static_cast<guint>(count));
-  }
+struct Arguments {
+  std::vector<const char*> inputs;
+  const char* output = nullptr;
+  const char* outputDirectory = nullptr;
+  const char* list = nullptr;
+  Options options;
+};
+
+// The value of an option given as "--name=value", "--name value" (or for -o,
+// "-ovalue" and "-o value"); nullptr when it has none.
+const char* optionValue(int argc, char** argv, int& i, std::string_view argument, std::string_view name) {
+  if (argument.size() > name.size()) return argv[i] + name.size() + (name == "-o" ? 0 : 1);
+  return ++i < argc ? argv[i] : nullptr;
 }
 
-struct Arguments {
-  const char* input = nullptr;
-  const char* output = nullptr;
-};
+bool isOption(std::string_view argument, std::string_view name) {
+  return argument == name || (argument.starts_with(name) && argument.size() > name.size() &&
+                              (argument[name.size()] == '=' || (name == "-o" && !argument.starts_with("--"))));
+}
 
 // Parses the command line; a result other than -1 ends the run with it.
 int scan(int argc, char** argv, Arguments& arguments) {
-  const char* program = "wendrel-mime";
   bool options = true;
   for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    if (options && argument == "--") {
+    std::string_view argument = argv[i];
+    if (!options || argument == "-" || argument.empty() || argument[0] != '-') {
+      arguments.inputs.push_back(argv[i]);
+    } else if (argument == "--") {
       options = false;
-    } else if (options && argument == "--help") {
+    } else if (argument == "--help") {
       usage(stdout);
-      return std::fflush(stdout) == 0 ? kWritten : kFailed;
-    } else if (options && argument == "--version") {
+      return std::fflush(stdout) == 0 ? kWritten : kTemporaryFailure;
+    } else if (argument == "--version") {
       std::printf("wendrel-mime (%s)\n", wendrel::kProgramVersion);
-      return std::fflush(stdout) == 0 ? kWritten : kFailed;
-    } else if (options && (argument == "-o" || argument == "--output")) {
-      if (++i == argc) return usageError(program, "option '" + argument + "' needs an argument");
-      arguments.output = argv[i];
-    } else if (options && argument.starts_with("--output=")) {
-      arguments.output = argv[i] + std::strlen("--output=");
-    } else if (options && argument.starts_with("-o") && argument.size() > 2) {
-      arguments.output = argv[i] + 2;
-    } else if (options && argument.size() > 1 && argument[0] == '-') {
-      return usageError(program, "unknown option '" + argument + "'");
-    } else if (arguments.input != nullptr) {
-      return usageError(program, "more than one input file");
+      return std::fflush(stdout) == 0 ? kWritten : kTemporaryFailure;
+    } else if (argument == "--crlf") {
+      arguments.options.crlf = true;
     } else {
-      arguments.input = argv[i];
+      struct Valued {
+        std::string_view name, longName;
+        const char** value;
+      } const valued[] = {{"-o", "--output", &arguments.output},
+                          {"--output-dir", "--output-dir", &arguments.outputDirectory},
+                          {"--files-from", "--files-from", &arguments.list}};
+      const Valued* match = nullptr;
+      for (const Valued& v : valued) {
+        if (isOption(argument, v.name) || (v.name != v.longName && isOption(argument, v.longName))) match = &v;
+      }
+      if (match == nullptr) return usageError("unknown option '" + std::string(argument) + "'");
+      std::string_view name = isOption(argument, match->name) ? match->name : match->longName;
+      const char* value = optionValue(argc, argv, i, argument, name);
+      if (value == nullptr) return usageError("option '" + std::string(name) + "' needs an argument");
+      if (*value == '\0') return usageError("empty argument to '" + std::string(name) + "'");
+      *match->value = value;
     }
   }
-  if (arguments.output != nullptr && *arguments.output == '\0') return usageError(program, "empty output name");
+  if (arguments.outputDirectory == nullptr) {
+    if (arguments.list != nullptr) return usageError("'--files-from' goes with '--output-dir'");
+    if (arguments.inputs.size() > 1) return usageError("more than one input file");
+  } else {
+    if (arguments.output != nullptr) return usageError("'-o' and '--output-dir' do not go together");
+    if (arguments.inputs.empty() && arguments.list == nullptr) return usageError("'--output-dir' needs input files");
+  }
   return -1;
 }
 
-// A new file beside path, made with the permissions a new file gets.
-int temporaryBeside(const std::string& path, std::string& temporary) {
-  temporary = path + ".XXXXXX";
-  int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) return -1;
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  return descriptor;
+void reportFailure(const char* what, const char* name, int error) {
+  std::fprintf(stderr, "%s: cannot %s %s: %s\n", kProgram, what, printable(name).c_str(),
+               std::strerror(error != 0 ? error : EIO));
 }
 
-// Writes the converted message to descriptor through a buffer.
-bool writeTo(int descriptor, GByteArray* input, wendrel::mime::Report& report) {
-  // A pipe stream only writes: it neither seeks nor syncs, so it serves pipes,
-  // terminals and files alike.
-  GMimeStream* file = g_mime_stream_pipe_new(descriptor);
-  g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(file), FALSE);
-  GMimeStream* buffered = g_mime_stream_buffer_new(file, GMIME_STREAM_BUFFER_BLOCK_WRITE);
-  bool written = wendrel::mime::convertInput(input, buffered, report);
-  g_object_unref(buffered);
-  g_object_unref(file);
-  return written;
+// Converts one input to one output (nullptr: standard output).
+int convertOne(const char* inputName, const char* outputPath, const Options& options) {
+  Input input = readInput(inputName);
+  if (input.bytes == nullptr) {
+    reportFailure("read", inputName, input.error);
+    return input.status;
+  }
+  Output output(outputPath);
+  Report report;
+  bool written = output.open() && convertInput(input.bytes, output.stream(), report, options);
+  int error = errno;
+  if (written && !report.memoryShort) written = output.finish();
+  for (const std::string& note : report.notes) {
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, printable(inputName).c_str(), printable(note).c_str());
+  }
+  g_byte_array_unref(input.bytes);
+  if (report.memoryShort) {
+    std::fprintf(stderr, "%s: %s: out of memory\n", kProgram, printable(inputName).c_str());
+    return kTemporaryFailure;
+  }
+  if (!written) {
+    reportFailure("write", output.name(), output.error() != 0 ? output.error() : error);
+    return kTemporaryFailure;
+  }
+  return kWritten;
+}
+
+// ---- Many inputs ----
+
+// The name an input's message takes in the output directory: its base name,
+// or the first of <stem>-1<ext>, <stem>-2<ext>, ... when an input before it
+// in this run took that.
+std::string outputName(const char* input, std::set<std::string>& taken) {
+  std::string name = input;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  if (std::size_t slash = name.rfind('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  std::size_t dot = name.rfind('.');
+  std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+  std::string extension = name.substr(stem.size());
+  std::string chosen = name;
+  for (unsigned n = 1; taken.count(chosen) != 0; ++n) chosen = stem + "-" + std::to_string(n) + extension;
+  taken.insert(chosen);
+  return chosen;
+}
+
+// The paths LIST names, one a line.
+bool readList(const char* list, std::vector<std::string>& paths, int& status) {
+  Input input = readInput(list);
+  if (input.bytes == nullptr) {
+    reportFailure("read", list, input.error);
+    status = input.status;
+    return false;
+  }
+  std::string_view text(reinterpret_cast<const char*>(input.bytes->data), input.bytes->len);
+  while (!text.empty()) {
+    std::size_t end = std::min(text.find('\n'), text.size());
+    if (end != 0) paths.emplace_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  g_byte_array_unref(input.bytes);
+  return true;
+}
+
+int convertAll(const Arguments& arguments) {
+  struct stat status {};
+  if (stat(arguments.outputDirectory, &status) != 0 || !S_ISDIR(status.st_mode)) {
+    reportFailure("write", arguments.outputDirectory, errno != 0 && !S_ISDIR(status.st_mode) ? errno : ENOTDIR);
+    return kTemporaryFailure;
+  }
+  std::vector<std::string> inputs(arguments.inputs.begin(), arguments.inputs.end());
+  int outcome = kWritten;
+  if (arguments.list != nullptr) {
+    int listStatus = kWritten;
+    if (!readList(arguments.list, inputs, listStatus)) outcome = listStatus;
+  }
+  std::set<std::string> taken;
+  std::string directory = arguments.outputDirectory;
+  if (directory.back() != '/') directory += '/';
+  for (const std::string& input : inputs) {
+    std::string output = directory + outputName(input.c_str(), taken);
+    outcome = worseOutcome(outcome, convertOne(input.c_str(), output.c_str(), arguments.options));
+  }
+  return outcome;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  guardAgainstFatalFailures();
   Arguments arguments;
   if (int status = scan(argc, argv, arguments); status != -1) return status;
-  const char* inputName = arguments.input != nullptr ? arguments.input : "-";
-  int input = std::strcmp(inputName, "-") == 0 ? STDIN_FILENO : open(inputName, O_RDONLY | O_CLOEXEC);
-  GByteArray* bytes = input >= 0 ? readAll(input) : nullptr;
-  if (bytes == nullptr) {
-    std::fprintf(stderr, "wendrel-mime: cannot read %s: %s\n", inputName, std::strerror(errno));
-    return kFailed;
-  }
-  if (input != STDIN_FILENO) close(input);
-
-  wendrel::mime::initialize();
-  wendrel::mime::Report report;
-  std::string temporary;
-  bool written = false;
-  const char* outputName = arguments.output != nullptr ? arguments.output : "standard output";
-  int error = 0;
-  if (arguments.output == nullptr) {
-    written = writeTo(STDOUT_FILENO, bytes, report);
-    error = errno;
-  } else {
-    int descriptor = temporaryBeside(arguments.output, temporary);
-    if (descriptor >= 0) {
-      written = writeTo(descriptor, bytes, report) && fsync(descriptor) == 0;
-      error = errno;
-      written = close(descriptor) == 0 && written;
-      if (written && rename(temporary.c_str(), arguments.output) != 0) {
-        error = errno;
-        written = false;
-      }
-      if (!written) unlink(temporary.c_str());
-    } else {
-      error = errno;
-    }
-  }
-  for (const std::string& note : report.notes) std::fprintf(stderr, "wendrel-mime: %s: %s\n", inputName, note.c_str());
-  g_byte_array_unref(bytes);
-  if (!written) {
-    std::fprintf(stderr, "wendrel-mime: cannot write %s: %s\n", outputName, std::strerror(error != 0 ? error : EIO));
-    return kFailed;
-  }
-  return kWritten;
+  initialize();
+  if (arguments.outputDirectory != nullptr) return convertAll(arguments);
+  return convertOne(arguments.inputs.empty() ? "-" : arguments.inputs[0], arguments.output, arguments.options);
 }
