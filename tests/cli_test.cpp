@@ -180,57 +180,9 @@ TEST(Loading, FailuresPrintTheirLinesThenUsage) {
   EXPECT_EQ(folder.out, "");
 }
 
-// A scratch directory holding a copy of wendrel and a file named locked.tnef
-// that the user the copy runs as cannot read. Root reads every file, so as
-// root the copy runs as user nobody, who must be able to reach the directory
-// and execute the copy, whatever the modes of the checkout, the build
-// directory and TMPDIR, the umask or the mount options (noexec). TMPDIR is
-// tried first, then the places every user reaches; the reasons each one would
-// not do go to why, and null comes back when none would.
-std::unique_ptr<TempDir> lockedFileScratch(std::string& why) {
-  const fs::perms readAndEnter = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec;
-  std::vector<fs::path> tried;
-  for (fs::path place : {temporaryDirectory(), fs::path("/tmp"), fs::path("/var/tmp"), fs::path("/dev/shm")}) {
-    std::error_code error;
-    place = fs::weakly_canonical(place, error);
-    if (error || !fs::is_directory(place, error) || std::find(tried.begin(), tried.end(), place) != tried.end()) {
-      continue;
-    }
-    tried.push_back(place);
-    why += "\n  " + place.string() + ": ";
-    std::unique_ptr<TempDir> dir;
-    try {
-      dir = std::make_unique<TempDir>(place);
-      fs::permissions(dir->path(), readAndEnter);
-      fs::copy_file(WENDREL_BINARY, *dir / "wendrel");
-      fs::permissions(*dir / "wendrel", readAndEnter);
-      writeFile(*dir / "locked.tnef", StreamBuilder().bytes());
-      fs::permissions(*dir / "locked.tnef", fs::perms::none);
-    } catch (const std::exception& failure) {
-      why += failure.what();
-      continue;
-    }
-    if (fs::status(*dir / "locked.tnef").permissions() != fs::perms::none) {
-      why += "the file system keeps no file modes";
-      continue;
-    }
-    RunOptions probe;
-    probe.executable = *dir / "wendrel";
-    probe.workingDirectory = dir->path();
-    probe.asNobody = true;
-    // 126 and 127: the child could not become nobody, enter the directory or
-    // execute the copy, and its standard error says which and why.
-    RunResult result = runWendrel({"-h"}, probe);
-    if (result.status != 126 && result.status != 127) return dir;
-    why += result.err.substr(0, result.err.find('\n'));
-  }
-  return nullptr;
-}
-
 TEST(Loading, UnreadableFileFailsAtOpen) {
   std::string why;
-  std::unique_ptr<TempDir> dir = lockedFileScratch(why);
+  std::unique_ptr<TempDir> dir = scratchForNobody(WENDREL_BINARY, "-h", why);
   if (!dir) GTEST_SKIP() << "no directory from which user nobody can run wendrel:" << why;
   RunOptions options;
   options.executable = *dir / "wendrel";

@@ -4,6 +4,9 @@
 
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -308,6 +311,45 @@ TEST(MimeSupport, Base64BothWays) {
 
 // ---- Real mail ----
 
+// text with every CRLF made LF.
+std::string withLf(std::string text) {
+  std::string result;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    result += text[i];
+  }
+  return result;
+}
+
+// True when every line of text ends in CRLF (crlf) or in a bare LF.
+bool onlyLineEnd(const std::string& text, bool crlf) {
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    if ((at > 0 && text[at - 1] == '\r') != crlf) return false;
+  }
+  return true;
+}
+
+// Converts input as wendrel-mime reads a file, twice, and its output once
+// more: the same input gives the same bytes, and a message already converted
+// is left as it is.
+RunResult convertSteadily(const std::string& input, const std::string& label,
+                          const std::vector<std::string>& options = {}) {
+  TempDir dir;
+  std::ofstream(dir / "in", std::ios::binary) << input;
+  std::vector<std::string> arguments = options;
+  arguments.insert(arguments.end(), {"-o", "out.eml", "in"});
+  RunResult first = runMime(arguments, dir.path());
+  std::string output = fileText(dir / "out.eml");
+  RunResult second = runMime(arguments, dir.path());
+  EXPECT_TRUE(fileText(dir / "out.eml") == output) << label << ": a second run gave other bytes";
+  EXPECT_EQ(second.err, first.err) << label;
+  RunResult again = runMime({"-o", "again.eml", "out.eml"}, dir.path());
+  EXPECT_EQ(again.status, 0) << label;
+  EXPECT_TRUE(fileText(dir / "again.eml") == output) << label << ": converting the output changed it";
+  first.out = output;
+  return first;
+}
+
 TEST(Mime, RealStreamsBareAndWrapped) {
   std::vector<fs::path> files = corpusFiles();
   if (files.empty()) GTEST_SKIP() << noCorpus();
@@ -317,39 +359,44 @@ TEST(Mime, RealStreamsBareAndWrapped) {
     std::map<std::string, std::string> saved = savedFiles(file);
     struct Form {
       std::string label, input;
-      bool bare;
+      bool bare, crlf;
     } forms[] = {
-        {"bare", stream, true},
-        {"application/ms-tnef", wrapped(stream, "application/ms-tnef"), false},
-        {"application/octet-stream", wrapped(stream, "application/octet-stream"), false},
-        {"forwarded", wrapped(stream, "application/vnd.ms-tnef", true), false},
+        {"bare", stream, true, false},
+        {"application/ms-tnef", wrapped(stream, "application/ms-tnef"), false, true},
+        {"application/octet-stream", wrapped(stream, "application/octet-stream"), false, true},
+        {"forwarded", wrapped(stream, "application/vnd.ms-tnef", true), false, true},
+        {"LF", withLf(wrapped(stream, "application/ms-tnef")), false, false},
+        {"forwarded LF", withLf(wrapped(stream, "application/vnd.ms-tnef", true)), false, false},
     };
     for (const Form& form : forms) {
       std::string label = name + " " + form.label;
-      TempDir dir;
-      std::ofstream(dir / "in", std::ios::binary) << form.input;
-      RunResult result = runMime({"-o", "out.eml", "in"}, dir.path());
+      RunResult result = convertSteadily(form.input, label);
       ASSERT_EQ(result.status, 0) << label << result.err;
-      std::string output = fileText(dir / "out.eml");
+      const std::string& output = result.out;
+      EXPECT_TRUE(onlyLineEnd(output, form.crlf)) << label;
       Parsed parsed = parse(output);
       ASSERT_TRUE(parsed.parsed) << label;
       // oom.tnef holds nothing; its stream goes along as it stands.
       if (name != "oom.tnef") expectEverythingSaved(saved, parsed, label);
+      TempDir dir;
+      std::ofstream(dir / "out.eml", std::ios::binary) << output;
       std::string python = pythonView(dir / "out.eml");
       if (!python.empty()) {
         EXPECT_NE(python.find("defects 0"), std::string::npos) << label << ": " << python;
       }
       if (form.bare) continue;
-      // The outer message's own parts and headers are as they were.
+      // The outer message's own parts and headers are as they were, byte for byte.
+      std::string newline = form.crlf ? "\r\n" : "\n";
+      auto lines = [&](const std::string& text) { return form.crlf ? text : withLf(text); };
       EXPECT_EQ(parsed.headers["Subject"], "Fwd: the mail") << label;
       EXPECT_EQ(parsed.headers["From"], "Ada <ada@example.org>") << label;
       ASSERT_GE(parsed.leaves.size(), 2u) << label;
       // (The line break before a boundary belongs to the boundary.)
-      EXPECT_EQ(parsed.leaves[0].content + "\r\n", kOuterText) << label;
+      EXPECT_EQ(parsed.leaves[0].content + newline, lines(kOuterText)) << label;
       EXPECT_EQ(parsed.leaves[1].filename, "other.pdf") << label;
-      EXPECT_EQ(parsed.leaves[1].content + "\r\n", kOtherAttachment) << label;
-      EXPECT_NE(output.find("Content-Type: text/plain; charset=us-ascii\r\n\r\n" + kOuterText + "--outer\r\n"),
-                std::string::npos) << label;
+      EXPECT_EQ(parsed.leaves[1].content + newline, lines(kOtherAttachment)) << label;
+      std::string head = form.input.substr(0, form.input.find("--outer" + newline + "Content-Type: application/"));
+      EXPECT_EQ(output.compare(0, head.size(), head), 0) << label;
       EXPECT_EQ(output.find("winmail.dat"), name == "oom.tnef" ? output.find("winmail.dat") : std::string::npos) << label;
     }
   }
@@ -647,19 +694,17 @@ TEST(Mime, CommandLine) {
   writeFile(dir / "note.tnef", noteStream());
   RunResult help = runMime({"--help"}, dir.path());
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: wendrel-mime [-o OUTPUT] [FILE]\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: wendrel-mime [--crlf] [-o OUTPUT] [FILE]\n", 0), 0u);
   RunResult version = runMime({"--version"}, dir.path());
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("wendrel-mime (wendrel/", 0), 0u);
   for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-           {"-x"}, {"--bogus"}, {"-o"}, {"a", "b"}, {"-o", ""}}) {
+           {"-x"}, {"--bogus"}, {"-o"}, {"a", "b"}, {"-o", ""}, {"--output-dir"}, {"--output-dir", "d"},
+           {"--files-from", "list"}, {"-o", "x", "--output-dir", "d", "a"}, {"--output-dir=", "a"}}) {
     RunResult result = runMime(wrong, dir.path());
-    EXPECT_EQ(result.status, 2) << wrong[0];
+    EXPECT_EQ(result.status, 64) << ::testing::PrintToString(wrong);
     EXPECT_NE(result.err.find("Try 'wendrel-mime --help'"), std::string::npos) << wrong[0];
   }
-  RunResult missing = runMime({"missing.eml"}, dir.path());
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "wendrel-mime: cannot read missing.eml: No such file or directory\n");
 
   // Standard input, as "-" and when no file is named.
   std::string fromFile = runMime({"note.tnef"}, dir.path()).out;
@@ -676,7 +721,7 @@ TEST(Mime, CommandLine) {
   EXPECT_EQ(written.out, "");
   EXPECT_EQ(fileText(dir / "out.eml").size(), fromFile.size());
   RunResult nowhere = runMime({"-o", "no/such/dir/out.eml", "note.tnef"}, dir.path());
-  EXPECT_EQ(nowhere.status, 1);
+  EXPECT_EQ(nowhere.status, 75);
   EXPECT_NE(nowhere.err.find("wendrel-mime: cannot write no/such/dir/out.eml: "), std::string::npos) << nowhere.err;
   std::vector<std::string> left;
   for (const auto& [name, contents] : snapshot(dir.path())) left.push_back(name);
@@ -687,9 +732,332 @@ TEST(Mime, CommandLine) {
     options.workingDirectory = dir.path();
     options.stdoutPath = "/dev/full";
     RunResult full = runWendrel({"note.tnef"}, options);
-    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.status, 75);
     EXPECT_NE(full.err.find("cannot write standard output: No space left on device"), std::string::npos) << full.err;
   }
+}
+
+// ---- In a mail system's delivery path ----
+
+RunResult runMimeWith(const std::vector<std::string>& arguments, RunOptions options) {
+  if (options.executable.empty()) options.executable = WENDREL_MIME_BINARY;
+  options.invocationName = "wendrel-mime";
+  return runWendrel(arguments, options);
+}
+
+// A bare stream with one attachment of size bytes.
+Bytes streamWithAttachment(std::size_t size) {
+  Bytes data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  return StreamBuilder().record(0x00018004, cString("big")).record(0x00018010, cString("big.bin"), 2)
+      .record(0x0006800F, data, 2).bytes();
+}
+
+// Every failure gets the status sysexits.h gives it: 66 for an input that is
+// not there or not readable (the mail bounces), 75 for all a later try may
+// get past (the mail waits in the queue).
+TEST(Mime, StatusesThatMailSystemsActOn) {
+  TempDir dir;
+  writeFile(dir / "note.tnef", noteStream());
+  fs::create_directory(dir / "directory");
+  struct Case {
+    std::string name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"a missing file", {"missing.eml"}, 66, "wendrel-mime: cannot read missing.eml: No such file or directory\n"},
+      {"a directory", {"directory"}, 66, "wendrel-mime: cannot read directory: Is a directory\n"},
+      {"no such directory for OUTPUT", {"-o", "no/such/out.eml", "note.tnef"}, 75,
+       "wendrel-mime: cannot write no/such/out.eml: No such file or directory\n"},
+      {"OUTPUT a directory", {"-o", "directory", "note.tnef"}, 75, "wendrel-mime: cannot write directory: Is a directory\n"},
+  };
+  for (const Case& c : cases) {
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runMimeWith(c.arguments, options);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_EQ(result.err, c.err) << c.name;
+  }
+  // A device that is always full, made here: written in place, never replaced.
+  if (::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runMimeWith({"-o", "full", "note.tnef"}, options);
+    EXPECT_EQ(result.status, 75);
+    EXPECT_EQ(result.err, "wendrel-mime: cannot write full: No space left on device\n");
+    struct stat status {};
+    EXPECT_TRUE(::stat((dir / "full").c_str(), &status) == 0 && S_ISCHR(status.st_mode));
+  }
+  // A file system that fills up part way: OUTPUT stays as it was.
+  RunOptions mounted;
+  mounted.workingDirectory = dir.path();
+  mounted.launcher = {"unshare", "--mount", "bash", "-c",
+                      "mount -t tmpfs -o size=64k tmpfs directory || exit 99; printf before > directory/out.eml; "
+                      "\"$0\" \"$@\"; status=$?; cat directory/out.eml > kept; ls directory > left; exit $status"};
+  writeFile(dir / "big.tnef", streamWithAttachment(200'000));
+  RunResult full = runMimeWith({"-o", "directory/out.eml", "big.tnef"}, mounted);
+  if (full.status != 99 && full.status != 126 && full.status != 127) {
+    EXPECT_EQ(full.status, 75) << full.err;
+    EXPECT_EQ(full.err, "wendrel-mime: cannot write directory/out.eml: No space left on device\n");
+    EXPECT_EQ(readFile(dir / "kept"), "before");
+    EXPECT_EQ(readFile(dir / "left"), "out.eml\n");
+  }
+  // What only another user meets: a file it may not read (66), a directory
+  // it may not write in (75).
+  std::string why;
+  std::unique_ptr<TempDir> scratch = scratchForNobody(WENDREL_MIME_BINARY, "--version", why);
+  if (!scratch) GTEST_SKIP() << "no directory from which user nobody can run wendrel-mime:" << why;
+  writeFile(*scratch / "note.tnef", noteStream());
+  fs::permissions(*scratch / "note.tnef", fs::perms::owner_all | fs::perms::others_read);
+  RunOptions nobody;
+  nobody.executable = *scratch / "wendrel-mime";
+  nobody.workingDirectory = scratch->path();
+  nobody.asNobody = true;
+  RunResult unreadable = runMimeWith({"locked.tnef"}, nobody);
+  EXPECT_EQ(unreadable.status, 66);
+  EXPECT_EQ(unreadable.err, "wendrel-mime: cannot read locked.tnef: Permission denied\n");
+  if (::geteuid() == 0) {
+    RunResult readOnly = runMimeWith({"-o", "out.eml", "note.tnef"}, nobody);
+    EXPECT_EQ(readOnly.status, 75);
+    EXPECT_EQ(readOnly.err, "wendrel-mime: cannot write out.eml: Permission denied\n");
+  }
+}
+
+// However little memory there is, the run ends with 0 or 75 (never a
+// signal), and OUTPUT is whole or as it was.
+TEST(Mime, MemoryThatRunsOutDefersTheMessage) {
+  if (WENDREL_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more address space than a limit leaves";
+  TempDir dir;
+  writeFile(dir / "big.tnef", streamWithAttachment(std::size_t{24} << 20));
+  std::ofstream(dir / "big.eml", std::ios::binary) << wrapped(bytesText(streamWithAttachment(std::size_t{8} << 20)),
+                                                              "application/ms-tnef");
+  bool deferred = false, written = false;
+  for (const char* input : {"big.tnef", "big.eml"}) {
+    for (int limit : {24'000, 40'000, 60'000, 90'000, 130'000, 200'000, 400'000}) {
+      std::string label = std::string(input) + " " + std::to_string(limit) + " KiB";
+      writeFile(dir / "out.eml", textBytes("before"));
+      RunOptions options;
+      options.workingDirectory = dir.path();
+      options.launcher = {"bash", "-c", "ulimit -v " + std::to_string(limit) + " && exec \"$0\" \"$@\""};
+      RunResult result = runMimeWith({"-o", "out.eml", input}, options);
+      ASSERT_TRUE(result.status == 0 || result.status == 75) << label << ": " << result.status << " " << result.err;
+      std::string output = readFile(dir / "out.eml");
+      if (result.status == 75) {
+        EXPECT_EQ(output, "before") << label;
+        EXPECT_NE(result.err.find("out of memory"), std::string::npos) << label << result.err;
+        deferred = true;
+      } else {
+        EXPECT_TRUE(parse(output).parsed) << label;
+        written = true;
+      }
+      std::vector<std::string> left;
+      for (const auto& [name, contents] : snapshot(dir.path())) left.push_back(name);
+      EXPECT_EQ(left, (std::vector<std::string>{"big.eml", "big.tnef", "out.eml"})) << label;
+    }
+  }
+  EXPECT_TRUE(deferred && written);
+}
+
+// The mbox envelope line stays first, as it was.
+TEST(Mime, MboxEnvelopeLineStaysFirst) {
+  std::string envelope = "From ada@example.org Tue Dec 10 10:00:00 2024\r\n";
+  std::string input = envelope + wrapped(bytesText(noteStream()), "application/ms-tnef");
+  RunResult result = convertSteadily(input, "mbox");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.compare(0, envelope.size(), envelope), 0) << result.out.substr(0, 200);
+  EXPECT_EQ(parse(result.out.substr(envelope.size())).ofType("text/csv").size(), 1u);
+  EXPECT_TRUE(onlyLineEnd(result.out, true));
+  // Without TNEF the whole input comes out as it came.
+  std::string plain = "From ada@example.org Tue Dec 10 10:00:00 2024\nSubject: plain\n\nText.\n";
+  EXPECT_EQ(convertBytes(plain).out, plain);
+}
+
+// A bare stream's message ends its lines in LF, or with --crlf in CRLF.
+TEST(Mime, BareStreamsTakeTheLineEndAskedFor) {
+  std::string stream = bytesText(noteStream());
+  for (bool crlf : {false, true}) {
+    RunResult result = convertSteadily(stream, crlf ? "--crlf" : "LF", crlf ? std::vector<std::string>{"--crlf"}
+                                                                           : std::vector<std::string>{});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(onlyLineEnd(result.out, crlf)) << crlf;
+    EXPECT_EQ(parse(result.out).ofType("text/csv").size(), 1u) << crlf;
+  }
+}
+
+// -o writes into what is there: a device or a FIFO in place, a symbolic
+// link's target (the link stays), a file with its own mode and owner; a new
+// file is made 0600.
+TEST(Mime, OutputIntoWhatIsThere) {
+  TempDir dir;
+  writeFile(dir / "note.tnef", noteStream());
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  std::string expected = runMimeWith({"note.tnef"}, options).out;
+  ASSERT_FALSE(expected.empty());
+  auto modeOf = [](const fs::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode : 0u;
+  };
+  auto only = [&](std::vector<std::string> names) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    std::sort(names.begin(), names.end());
+    return left == names;
+  };
+  ::umask(022);
+  // A new file, and files of other modes.
+  EXPECT_EQ(runMimeWith({"-o", "new.eml", "note.tnef"}, options).status, 0);
+  EXPECT_EQ(modeOf(dir / "new.eml") & 07777, 0600u);
+  for (unsigned mode : {0600u, 0640u, 0444u}) {
+    writeFile(dir / "old.eml", textBytes("old"));
+    ::chmod((dir / "old.eml").c_str(), mode);
+    EXPECT_EQ(runMimeWith({"-o", "old.eml", "note.tnef"}, options).status, 0) << mode;
+    EXPECT_EQ(modeOf(dir / "old.eml") & 07777, mode);
+    EXPECT_EQ(readFile(dir / "old.eml"), expected) << mode;
+  }
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((dir / "old.eml").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(runMimeWith({"-o", "old.eml", "note.tnef"}, options).status, 0);
+    struct stat status {};
+    ASSERT_EQ(::stat((dir / "old.eml").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+  }
+  // Symbolic links, to a file and to where one will be: the target is written.
+  fs::create_directory(dir / "real");
+  writeFile(dir / "real" / "target.eml", textBytes("old"));
+  fs::create_symlink("real/target.eml", dir / "link.eml");
+  fs::create_symlink(dir / "real" / "later.eml", dir / "dangling.eml");
+  for (const char* link : {"link.eml", "dangling.eml"}) {
+    EXPECT_EQ(runMimeWith({"-o", link, "note.tnef"}, options).status, 0) << link;
+    EXPECT_TRUE(S_ISLNK(modeOf(dir / link))) << link;
+  }
+  EXPECT_EQ(readFile(dir / "real" / "target.eml"), expected);
+  EXPECT_EQ(readFile(dir / "real" / "later.eml"), expected);
+  EXPECT_EQ(modeOf(dir / "real" / "later.eml") & 07777, 0600u);
+  std::vector<std::string> inReal;
+  for (const auto& entry : fs::directory_iterator(dir / "real")) inReal.push_back(entry.path().filename().string());
+  std::sort(inReal.begin(), inReal.end());
+  EXPECT_EQ(inReal, (std::vector<std::string>{"later.eml", "target.eml"}));
+  // A FIFO: written in place for whoever reads it.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  RunOptions reader = options;
+  reader.launcher = {"bash", "-c", "cat fifo > got & \"$0\" \"$@\"; status=$?; wait; exit $status"};
+  EXPECT_EQ(runMimeWith({"-o", "fifo", "note.tnef"}, reader).status, 0);
+  EXPECT_EQ(readFile(dir / "got"), expected);
+  EXPECT_TRUE(S_ISFIFO(modeOf(dir / "fifo")));
+  // A character device (a copy of /dev/null, made here): it stays one.
+  std::vector<std::string> names{"note.tnef", "new.eml", "old.eml", "real", "link.eml", "dangling.eml", "fifo", "got"};
+  if (::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    EXPECT_EQ(runMimeWith({"-o", "null", "note.tnef"}, options).status, 0);
+    EXPECT_TRUE(S_ISCHR(modeOf(dir / "null")));
+    names.push_back("null");
+  }
+  EXPECT_TRUE(only(names));
+}
+
+// Every text from the input that a diagnostic carries is made safe to show:
+// no escape sequence reaches a terminal, no line break a log.
+TEST(Mime, DiagnosticsAreSafeToShow) {
+  TempDir dir;
+  auto notTnef = [](const std::string& disposition) {
+    return "Subject: x\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+           "Content-Type: application/ms-tnef\r\nContent-Disposition: attachment; " + disposition + "\r\n\r\n"
+           "not TNEF\r\n--b--\r\n";
+  };
+  std::ofstream(dir / "escape.eml", std::ios::binary) << notTnef("filename*=utf-8''ev%1B%5D0%3Bpwned%07il.dat");
+  std::ofstream(dir / "forged.eml", std::ios::binary) << notTnef("filename*=utf-8''x.dat%0Awendrel-mime:%20forged%20line");
+  Bytes inner = StreamBuilder().record(0x00018004, cString("inner")).recordClaiming(0x00018004, 500, cString("cut")).bytes();
+  writeFile(dir / "attached.tnef", StreamBuilder().record(0x00018004, cString("outer")).record(0x00069002, Bytes(14, 0), 2)
+                                        .record(0x00069005, objectProperties({embeddedMessage(inner)}, "in\x1b[2Jner\x07"), 2)
+                                        .bytes());
+  struct Case {
+    std::string input, shows;
+  } cases[] = {
+      {"escape.eml", "TNEF part ev\\x1b]0;pwned\\x07il.dat has no TNEF signature"},
+      {"forged.eml", "TNEF part x.dat\\x0awendrel-mime: forged line has no TNEF signature"},
+      {"attached.tnef", "attached message in\\x1b[2Jner\\x07 is damaged"},
+      {"missing\x1b[31m\nname\xFF.eml", "cannot read missing\\x1b[31m\\x0aname\\xff.eml: No such file"},
+  };
+  for (const Case& c : cases) {
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    RunResult result = runMimeWith({"-o", "out.eml", c.input}, options);
+    EXPECT_NE(result.err.find(c.shows), std::string::npos) << c.shows << "\n" << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_TRUE(std::none_of(result.err.begin(), result.err.end() - 1, [](char ch) {
+      auto byte = static_cast<unsigned char>(ch);
+      return byte < 0x20 || byte == 0x7F || byte >= 0x80;
+    })) << result.err;
+  }
+}
+
+// The same input gives the same bytes, and converting the output changes
+// nothing, whatever a conversion keeps or makes.
+TEST(Mime, TheSameInputGivesTheSameMessage) {
+  Bytes note = noteStream();
+  ItemProperties meetingProperties;
+  meetingProperties.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, unixTime(2024, 3, 4, 17))
+      .time(NamedSet::appointment, 0x820E, unixTime(2024, 3, 4, 18));
+  Bytes meeting = calendarStream("IPM.Schedule.Meeting.Request", meetingProperties);
+  // An attachment that is itself a TNEF stream is what the conversion gives.
+  Bytes carrier = StreamBuilder().record(0x00018004, cString("carrier")).record(0x00018010, cString("winmail.dat"), 2)
+                      .record(0x0006800F, note, 2).bytes();
+  std::string inputs[] = {
+      bytesText(note),
+      bytesText(meeting),
+      bytesText(carrier),
+      bytesText(Bytes(note.begin(), note.end() - 20)),
+      wrapped(bytesText(note), "application/ms-tnef"),
+      withLf(wrapped(bytesText(meeting), "application/octet-stream", true)),
+      wrapped(bytesText(Bytes(note.begin(), note.end() - 20)), "application/ms-tnef"),
+      wrapped(bytesText(carrier), "application/ms-tnef"),
+  };
+  for (std::size_t i = 0; i < std::size(inputs); ++i) {
+    RunResult result = convertSteadily(inputs[i], "input " + std::to_string(i));
+    EXPECT_EQ(result.status, 0) << i;
+    EXPECT_EQ(result.out.find("=-"), std::string::npos) << i << ": a boundary GMime made up";
+  }
+}
+
+// --output-dir converts each input on its own; one that fails is reported
+// on its own line, and the status is the worst of them.
+TEST(Mime, ManyMessagesInOneRun) {
+  TempDir dir;
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  fs::create_directories(dir / "out");
+  Bytes note = noteStream();
+  writeFile(dir / "a" / "note.tnef", note);
+  writeFile(dir / "b" / "note.tnef", Bytes(note.begin(), note.end() - 20));
+  std::ofstream(dir / "mail.eml", std::ios::binary) << wrapped(bytesText(note), "application/ms-tnef");
+  std::ofstream(dir / "list", std::ios::binary) << "mail.eml\nmissing.eml\n";
+  RunOptions options;
+  options.workingDirectory = dir.path();
+  options.stdinPath = (dir / "list").string();
+  RunResult result = runMimeWith({"--output-dir", "out", "a/note.tnef", "b/note.tnef", "--files-from", "-"}, options);
+  EXPECT_EQ(result.status, 66) << result.err;
+  EXPECT_EQ(result.err, "wendrel-mime: b/note.tnef: the TNEF stream is damaged 59 bytes before its end: converted as far "
+                        "as it goes, and attached as it stands\n"
+                        "wendrel-mime: cannot read missing.eml: No such file or directory\n");
+  std::vector<std::string> made;
+  for (const auto& [name, contents] : snapshot(dir / "out")) {
+    made.push_back(name);
+    EXPECT_TRUE(parse(contents).parsed) << name;
+  }
+  EXPECT_EQ(made, (std::vector<std::string>{"mail.eml", "note-1.tnef", "note.tnef"}));
+  // Each the same as converted alone.
+  EXPECT_EQ(readFile(dir / "out" / "note.tnef"), runMimeWith({"a/note.tnef"}, options).out);
+  EXPECT_EQ(readFile(dir / "out" / "mail.eml"), runMimeWith({"mail.eml"}, options).out);
+  // An output that cannot be written is worse than a missing input.
+  fs::remove(dir / "out" / "mail.eml");
+  fs::create_directory(dir / "out" / "mail.eml");
+  RunResult blocked = runMimeWith({"--output-dir", "out", "missing.eml", "mail.eml", "a/note.tnef"}, options);
+  EXPECT_EQ(blocked.status, 75);
+  EXPECT_NE(blocked.err.find("cannot write out/mail.eml: Is a directory"), std::string::npos) << blocked.err;
+  EXPECT_EQ(runMimeWith({"--output-dir", "no-such-dir", "a/note.tnef"}, options).status, 75);
 }
 
 }  // namespace

@@ -177,6 +177,49 @@ std::string linkToDevFull(const fs::path& link) {
   return error ? "cannot make the symbolic link " + link.string() + ": " + error.message() : "";
 }
 
+std::unique_ptr<TempDir> scratchForNobody(const fs::path& program, const std::string& probe, std::string& why) {
+  const fs::perms readAndEnter = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec;
+  std::vector<fs::path> tried;
+  for (fs::path place : {temporaryDirectory(), fs::path("/tmp"), fs::path("/var/tmp"), fs::path("/dev/shm")}) {
+    std::error_code error;
+    place = fs::weakly_canonical(place, error);
+    if (error || !fs::is_directory(place, error) || std::find(tried.begin(), tried.end(), place) != tried.end()) {
+      continue;
+    }
+    tried.push_back(place);
+    why += "\n  " + place.string() + ": ";
+    std::unique_ptr<TempDir> dir;
+    fs::path copy;
+    try {
+      dir = std::make_unique<TempDir>(place);
+      copy = *dir / program.filename();
+      fs::permissions(dir->path(), readAndEnter);
+      fs::copy_file(program, copy);
+      fs::permissions(copy, readAndEnter);
+      writeFile(*dir / "locked.tnef", StreamBuilder().bytes());
+      fs::permissions(*dir / "locked.tnef", fs::perms::none);
+    } catch (const std::exception& failure) {
+      why += failure.what();
+      continue;
+    }
+    if (fs::status(*dir / "locked.tnef").permissions() != fs::perms::none) {
+      why += "the file system keeps no file modes";
+      continue;
+    }
+    RunOptions run;
+    run.executable = copy;
+    run.workingDirectory = dir->path();
+    run.asNobody = true;
+    // 126 and 127: the child could not become nobody, enter the directory or
+    // execute the copy, and its standard error says which and why.
+    RunResult result = runWendrel({probe}, run);
+    if (result.status != 126 && result.status != 127) return dir;
+    why += result.err.substr(0, result.err.find('\n'));
+  }
+  return nullptr;
+}
+
 namespace {
 
 // WENDREL_CORPUS when it is set, else the corpus beside the project.

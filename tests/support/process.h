@@ -3,6 +3,7 @@
 // the temporary directories and files that the end-to-end tests need.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,17 @@ inline constexpr const char* kGoodHeader = "Good TNEF Signature\nTNEF Attach Key
 // symbolic links), or an empty string when it was.
 std::string devFullUnavailable();
 std::string linkToDevFull(const fs::path& link);
+
+// A scratch directory holding a copy of program (under its own file name)
+// and a file named locked.tnef that the user the copy runs as cannot read.
+// Root reads every file, so as root the copy runs as user nobody
+// (RunOptions::asNobody), who must be able to reach the directory and
+// execute the copy, whatever the modes of the checkout, the build directory
+// and TMPDIR, the umask or the mount options (noexec). TMPDIR is tried first,
+// then the places every user reaches; the copy is tried with probe, its
+// only argument; the reasons each place would not do go to why, and null
+// comes back when none would.
+std::unique_ptr<TempDir> scratchForNobody(const fs::path& program, const std::string& probe, std::string& why);
 
 // The directory of real streams: WENDREL_CORPUS, else ../shared/corpus beside
 // the project; empty when it is not there.
