@@ -26,8 +26,14 @@
 //   mime-wrapped.eml
 //                   a mail message holding that stream as application/ms-tnef
 //                   (wendrel-mime)
+//   small-mail/m<N>.eml, small-mail.list
+//                   10,000 mail messages with a TNEF part of a few KB each, and
+//                   their names one a line (wendrel-mime, one process per
+//                   message against one for all)
 //
 //   make_inputs DIR
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -250,6 +256,17 @@ int main(int argc, char** argv) {
   Bytes bare = StreamBuilder().record(0x00018010, cString("payload.bin"), 2).record(0x0006800F, payload, 2).bytes();
   ok = ok && writeBytes(dir + "/payload.bin", payload) && writeBytes(dir + "/mime-bare.tnef", bare) &&
        writeBytes(dir + "/mime-wrapped.eml", wrappedStream(bare));
+  ok = ok && mkdir((dir + "/small-mail").c_str(), 0755) == 0;
+  std::string list;
+  for (int i = 0; ok && i < 10000; ++i) {
+    std::string name = "m" + std::to_string(i) + ".eml";
+    Bytes stream = StreamBuilder().record(0x00018004, cString("Message " + std::to_string(i))).bytes();
+    Bytes small = smallStream();
+    stream.insert(stream.end(), small.begin() + 6, small.end());
+    ok = writeBytes(dir + "/small-mail/" + name, wrappedStream(stream));
+    list += name + "\n";
+  }
+  ok = ok && writeBytes(dir + "/small-mail.list", Bytes(list.begin(), list.end()));
   if (!ok) std::perror("make_inputs");
   return ok ? 0 : 1;
 }

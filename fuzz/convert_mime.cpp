@@ -1,7 +1,10 @@
 // Fuzz target: each input is what wendrel-mime reads (a bare TNEF stream or a
-// mail message, with or without TNEF parts), converted in memory. The output
-// must be one whole message that GMime reads back; when nothing was
-// converted it must be the input itself, byte for byte.
+// mail message, with or without TNEF parts), converted in memory three ways:
+// as it is, after an mbox envelope line, and with every line end made CRLF.
+// The output must be one whole message that GMime reads back, the same each
+// time, and one that a second conversion leaves as it is; when nothing was
+// converted it must be the input itself, byte for byte. The envelope line
+// stays first, and a CRLF message ends every line of its output in CRLF.
 
 #include <gmime/gmime.h>
 
@@ -9,8 +12,76 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "wendrel/mime.h"
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+  std::fputs(what, stderr);
+  std::fputc('\n', stderr);
+  std::abort();
+}
+
+std::string convert(const std::string& input, bool& changed) {
+  GByteArray* bytes = g_byte_array_sized_new(static_cast<guint>(input.size()));
+  g_byte_array_append(bytes, reinterpret_cast<const guint8*>(input.data()), static_cast<guint>(input.size()));
+  GMimeStream* output = g_mime_stream_mem_new();
+  wendrel::mime::Report report;
+  if (!wendrel::mime::convertInput(bytes, output, report)) fail("conversion failed to write to memory");
+  GByteArray* written = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(output));
+  std::string result(reinterpret_cast<const char*>(written->data), written->len);
+  g_object_unref(output);
+  g_byte_array_unref(bytes);
+  changed = report.changed;
+  return result;
+}
+
+bool parses(const std::string& text) {
+  GMimeStream* stream = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
+  GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+  GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+  bool parsed = message != nullptr;
+  if (message != nullptr) g_object_unref(message);
+  g_object_unref(parser);
+  g_object_unref(stream);
+  return parsed;
+}
+
+bool onlyCrlf(const std::string& text) {
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
+    if (at == 0 || text[at - 1] != '\r') return false;
+  }
+  return true;
+}
+
+std::string withCrlf(const std::string& text) {
+  std::string result;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
+    result += text[i];
+  }
+  return result;
+}
+
+void check(const std::string& input, const std::string& envelope, bool crlf) {
+  bool changed = false;
+  std::string output = convert(input, changed);
+  if (!changed) {
+    if (output != input) fail("a message without TNEF did not come out unchanged");
+    return;
+  }
+  if (!parses(output.substr(envelope.size()))) fail("the converted message does not parse");
+  if (output.compare(0, envelope.size(), envelope) != 0) fail("the envelope line is not first");
+  if (crlf && !onlyCrlf(output)) fail("a CRLF message gave a line that does not end in CRLF");
+  bool again = false;
+  if (convert(input, again) != output) fail("the same input gave other bytes");
+  std::string reconverted = convert(output, again);
+  if (again || reconverted != output) fail("converting the output changed it");
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   wendrel::mime::initialize();
@@ -18,31 +89,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  GByteArray* input = g_byte_array_sized_new(static_cast<guint>(size));
-  g_byte_array_append(input, data, static_cast<guint>(size));
-  GMimeStream* output = g_mime_stream_mem_new();
-  wendrel::mime::Report report;
-  if (!wendrel::mime::convertInput(input, output, report)) {
-    std::fputs("conversion failed to write to memory\n", stderr);
-    std::abort();
-  }
-  GByteArray* written = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(output));
-  if (!report.changed && (written->len != size || (size != 0 && std::memcmp(written->data, data, size) != 0))) {
-    std::fputs("a message without TNEF did not come out unchanged\n", stderr);
-    std::abort();
-  }
-  if (report.changed) {
-    g_mime_stream_reset(output);
-    GMimeParser* parser = g_mime_parser_new_with_stream(output);
-    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
-    if (message == nullptr) {
-      std::fputs("the converted message does not parse\n", stderr);
-      std::abort();
-    }
-    g_object_unref(message);
-    g_object_unref(parser);
-  }
-  g_object_unref(output);
-  g_byte_array_unref(input);
+  std::string input(reinterpret_cast<const char*>(data), size);
+  check(input, "", false);
+  const std::string envelope = "From fuzz@example.org Tue Dec 10 10:00:00 2024\n";
+  check(envelope + input, envelope, false);
+  // A bare stream ends its lines in LF whatever it holds.
+  bool bare = size >= 4 && std::memcmp(data, "\x78\x9F\x3E\x22", 4) == 0;
+  if (!bare) check(withCrlf(input), "", input.find('\n') != std::string::npos);
   return 0;
 }

@@ -450,6 +450,23 @@ int main(int argc, char** argv) {
   write(dir / "mime-octet-stream.eml", message("application/octet-stream", false));
   write(dir / "mime-forwarded.eml", message("application/vnd.ms-tnef", true));
   write(dir / "mime-plain.eml", textBytes("From: a@example.org\r\nSubject: plain\r\n\r\nno TNEF here\r\n"));
+  // The line ends and the envelope a message keeps as they came.
+  auto lf = [](Bytes text) {
+    Bytes result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') result.push_back(text[i]);
+    }
+    return result;
+  };
+  write(dir / "mime-lf.eml", lf(message("application/ms-tnef", true)));
+  Bytes mbox = textBytes("From a@example.org Tue Dec 10 10:00:00 2024\r\n");
+  appendBytes(mbox, message("application/ms-tnef", false));
+  write(dir / "mime-mbox.eml", mbox);
+  Bytes prologue = textBytes("From: a@example.org\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
+                             "This is a multi-part message in MIME format.\r\n\r\n--o\r\nContent-Type: application/ms-tnef\r\n"
+                             "Content-Transfer-Encoding: base64\r\n\r\n");
+  appendBytes(prologue, textBytes(base64(note) + "--o--\r\nan epilogue\r\n"));
+  write(dir / "mime-prologue.eml", prologue);
 
   int copied = 0;
   for (int i = 2; i < argc; ++i) {
