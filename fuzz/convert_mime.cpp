@@ -2,9 +2,13 @@
 // mail message, with or without TNEF parts), converted in memory three ways:
 // as it is, after an mbox envelope line, and with every line end made CRLF.
 // The output must be one whole message that GMime reads back, the same each
-// time, and one that a second conversion leaves as it is; when nothing was
-// converted it must be the input itself, byte for byte. The envelope line
-// stays first, and a CRLF message ends every line of its output in CRLF.
+// time; when nothing was converted it must be the input itself, byte for
+// byte. The envelope line stays first, and a CRLF message ends every line of
+// its output in CRLF. The message made from a bare stream, all of it made
+// here, is one that a second conversion leaves as it is. (A mail message
+// whose structure is broken may be read otherwise once GMime has written it
+// out again, so that a second run finds other parts: no fixed point holds
+// for those.)
 
 #include <gmime/gmime.h>
 
@@ -65,7 +69,7 @@ std::string withCrlf(const std::string& text) {
   return result;
 }
 
-void check(const std::string& input, const std::string& envelope, bool crlf) {
+void check(const std::string& input, const std::string& envelope, bool crlf, bool bare = false) {
   bool changed = false;
   std::string output = convert(input, changed);
   if (!changed) {
@@ -77,6 +81,7 @@ void check(const std::string& input, const std::string& envelope, bool crlf) {
   if (crlf && !onlyCrlf(output)) fail("a CRLF message gave a line that does not end in CRLF");
   bool again = false;
   if (convert(input, again) != output) fail("the same input gave other bytes");
+  if (!bare) return;
   std::string reconverted = convert(output, again);
   if (again || reconverted != output) fail("converting the output changed it");
 }
@@ -90,11 +95,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);
-  check(input, "", false);
+  bool bare = size >= 4 && std::memcmp(data, "\x78\x9F\x3E\x22", 4) == 0;
+  check(input, "", false, bare);
   const std::string envelope = "From fuzz@example.org Tue Dec 10 10:00:00 2024\n";
   check(envelope + input, envelope, false);
   // A bare stream ends its lines in LF whatever it holds.
-  bool bare = size >= 4 && std::memcmp(data, "\x78\x9F\x3E\x22", 4) == 0;
   if (!bare) check(withCrlf(input), "", input.find('\n') != std::string::npos);
   return 0;
 }
