@@ -155,10 +155,16 @@ TEST(Calendar, TimesInTheItemsOwnZone) {
     Bytes zoneStruct, definition;
     std::string tzid;  // empty: written in UTC
     std::int64_t startUtc;
+    std::string description = "(UTC-05:00) Eastern";
   } cases[] = {
       // 2024-03-04 17:00 UTC: 12:00 in New York (standard time), 04:00 the next day in Sydney (daylight).
-      {"a definition", {}, eastern(), "Eastern Standard Time", at(2024, 3, 4, 17)},
+      // A Windows ID goes by its IANA name; any other name as it stands.
+      {"a definition", {}, eastern(), "America/New_York", at(2024, 3, 4, 17)},
+      {"a definition of another name", {}, timeZoneDefinition(u"Atlantis Standard Time", {easternRule(2007)}),
+       "Atlantis Standard Time", at(2024, 3, 4, 17)},
       {"the struct, named by its description", timeZoneStruct(easternRule()), {}, "(UTC-05:00) Eastern", at(2024, 3, 4, 17)},
+      {"the struct, described by an ID", timeZoneStruct(sydneyRule()), {}, "Australia/Sydney", at(2024, 3, 4, 17),
+       "aus eastern standard time"},
       {"southern hemisphere", timeZoneStruct(sydneyRule()), {}, "(UTC-05:00) Eastern", at(2024, 3, 4, 17)},
       {"no daylight saving", timeZoneStruct(indiaRule()), {}, "(UTC-05:00) Eastern", at(2024, 3, 4, 17)},
       {"no zone: UTC", {}, {}, "", at(2024, 3, 4, 17)},
@@ -168,7 +174,7 @@ TEST(Calendar, TimesInTheItemsOwnZone) {
     p.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, c.startUtc)
         .time(NamedSet::appointment, 0x820E, c.startUtc + 1800);
     if (!c.zoneStruct.empty()) {
-      p.binary(NamedSet::appointment, 0x8233, c.zoneStruct).text(NamedSet::appointment, 0x8234, "(UTC-05:00) Eastern");
+      p.binary(NamedSet::appointment, 0x8233, c.zoneStruct).text(NamedSet::appointment, 0x8234, c.description);
     }
     if (!c.definition.empty()) p.binary(NamedSet::appointment, 0x825E, c.definition);
     Ical ical = onlyCalendar(calendarStream("IPM.Appointment", p), c.name);
@@ -709,6 +715,9 @@ TEST(Calendar, FileNames) {
       {{"Review"}, {"Review.ics"}},
       {{"a/b\\c"}, {"a_b_c.ics"}},
       {{"x\x1B[31m\x7F"}, {"x_[31m_.ics"}},
+      // What a Windows share refuses, too.
+      {{"Zugesagt: Infoveranstaltung \"Digitalisierung\" <1|2?*>"},
+       {"Zugesagt_ Infoveranstaltung _Digitalisierung_ _1_2___.ics"}},
       {{""}, {"calendar.ics"}},
       {{".."}, {"calendar.ics"}},
       {{"Review", "Review"}, {"Review-1.ics", "Review.ics"}},
@@ -817,7 +826,7 @@ TEST(Calendar, RealStreams) {
       EXPECT_EQ(meeting.value("SUMMARY"), "Meeting");
       EXPECT_EQ(meeting.value("LOCATION"), "Office");
       ASSERT_TRUE(meeting.start && meeting.end);
-      EXPECT_EQ(meeting.start->tzid, "Eastern Standard Time");
+      EXPECT_EQ(meeting.start->tzid, "America/New_York");
       EXPECT_EQ(meeting.end->utc - meeting.start->utc, 1800);
       // Every Monday at 12:00 in New York, across the change to daylight time.
       std::vector<std::int64_t> starts = meeting.instances(12);

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -837,6 +841,41 @@ TEST(TimeZoneObservances, ReadBackGiveTheOffsetsOfTheConversions) {
       ASSERT_EQ(offsetFromOnsets(onsets, t), utcOffsetAt(c.held.zone, t)) << c.name << " at " << show(t) << " UTC";
     }
   }
+}
+
+}  // namespace
+}  // namespace wendrel::timezone
+
+namespace wendrel::timezone {
+namespace {
+
+// Every territory-001 entry of CLDR's table gives its IANA name back, in any
+// case; the table is the file's, when the file is there to compare.
+TEST(WindowsZoneNames, EveryCldrEntryRoundTrips) {
+  std::span<const WindowsZone> zones = windowsZones();
+  ASSERT_GE(zones.size(), 130u);
+  for (const WindowsZone& zone : zones) {
+    EXPECT_EQ(ianaZoneName(zone.windows), zone.iana) << zone.windows;
+    std::string upper(zone.windows);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(ianaZoneName(upper), zone.iana) << upper;
+  }
+  EXPECT_EQ(ianaZoneName("Eastern Standard Time"), "America/New_York");
+  EXPECT_EQ(ianaZoneName("W. Europe Standard Time"), "Europe/Berlin");
+  for (std::string_view other : {"", "Eastern", "Eastern Standard Time ", "(UTC-05:00) Eastern Time (US & Canada)",
+                                 "Zzz Standard Time"}) {
+    EXPECT_EQ(ianaZoneName(other), "") << other;
+  }
+  const char* file = "/usr/share/unicode/cldr/common/supplemental/windowsZones.xml";
+  std::ifstream xml(file);
+  if (!xml) GTEST_SKIP() << file << " is not here (Debian's unicode-cldr-core) to compare the table with";
+  std::string text((std::istreambuf_iterator<char>(xml)), std::istreambuf_iterator<char>());
+  std::regex entry("<mapZone other=\"([^\"]+)\" territory=\"001\" type=\"([^\"]+)\"/>");
+  std::size_t count = 0;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != std::sregex_iterator(); ++it, ++count) {
+    EXPECT_EQ(ianaZoneName((*it)[1].str()), (*it)[2].str()) << (*it)[1].str();
+  }
+  EXPECT_EQ(count, zones.size());
 }
 
 }  // namespace

@@ -260,6 +260,12 @@ void readZone(Writing& w, bool recurring, ItemZone& zone) {
     if (static_cast<std::uint8_t>(c) >= 0x20 && c != 0x7F) clean.append(c == '"' ? std::string_view("'") : std::string_view(&c, 1));
   }
   if (zone.present && (clean.empty() || !utf8::isValid(clean.view()))) clean.append("Custom Time Zone");
+  // A Windows ID goes by its IANA name, which every calendar program knows
+  // (some read any other TZID as UTC); the VTIMEZONE is the stream's own.
+  if (std::string_view iana = timezone::ianaZoneName(clean.view()); !iana.empty()) {
+    clean = OwnedText{};
+    clean.append(iana);
+  }
   zone.name = std::move(clean);
 }
 

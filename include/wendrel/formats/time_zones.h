@@ -173,4 +173,21 @@ inline constexpr std::size_t kMostObservancesPerRule = 3;
 std::size_t describeObservances(const Zone& zone, std::int64_t fromYear, std::span<Observance> out);
 std::size_t observanceCount(const Zone& zone, std::int64_t fromYear);
 
+// ---- Zone names ----
+
+// A Windows time zone ID and the IANA zone CLDR gives it (its territory
+// "001", the zone's main one): "Eastern Standard Time", "America/New_York".
+struct WindowsZone {
+  std::string_view windows;
+  std::string_view iana;
+};
+
+// Every Windows ID CLDR knows, sorted by it without regard to case.
+std::span<const WindowsZone> windowsZones();
+
+// The IANA name of a Windows time zone ID (compared without regard to
+// case), which calendar programs know where they may not know the Windows
+// one; empty for any other text.
+std::string_view ianaZoneName(std::string_view windowsId);
+
 }  // namespace wendrel::timezone
