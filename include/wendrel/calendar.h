@@ -41,9 +41,9 @@ std::string_view methodName(CalendarMethod method);
 bool writeCalendarItem(const MessageRecord& message, const CalendarItem& item, std::string_view fileName,
                        BlockSink write, void* context);
 
-// The name an item is saved under, before any -N suffix: its subject in
-// UTF-8 with '/', '\' and control characters made '_', cut to leave room for
-// ".ics" ("calendar" when that leaves nothing, "." or ".."), then ".ics".
+// The name an item is saved under, before any -N suffix: its subject made a
+// file name (see fileNameFrom), "calendar" when that leaves nothing, then
+// ".ics".
 std::string_view calendarFileName(const MessageRecord& message, char (&buffer)[kScratchSize]);
 
 // At the end of a message's walk: a calendar item is announced ("Contains

@@ -236,6 +236,13 @@ std::string_view plainFileName(std::string_view name, char (&buffer)[kScratchSiz
 // the first of <stem>-1<ext>, <stem>-2<ext>, ... that is not. The view is
 // NUL-terminated and valid until the next call.
 std::string_view fileNameToCreate(std::string_view name);
+// A file name made from a text (a subject, a display name): its characters
+// that no file name holds anywhere ('/', '\', control characters, and
+// < > : " | ? * that Windows refuses) made '_', cut between characters to
+// leave room for extension; fallback when that leaves nothing, "." or "..";
+// then extension. NUL-terminated in buffer.
+std::string_view fileNameFrom(std::string_view text, std::string_view extension, std::string_view fallback,
+                              char (&buffer)[kScratchSize]);
 // The file being decoded (its device and inode): no save writes over it, under
 // its own name or through a hard or symbolic link.
 void protectFromSaves(std::uint64_t device, std::uint64_t inode);

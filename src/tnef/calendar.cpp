@@ -46,21 +46,11 @@ constexpr std::array<ClassRow, 16> kClasses{{
     {"IPM.Microsoft Schedule.MtgRespA", ItemKind::event, CalendarMethod::reply, ReplyStatus::tentative},
 }};
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-           return lower(a) == lower(b);
-         });
-}
-
 const ClassRow* classRow(const MessageRecord& message) {
-  const PropertyValue* value = message.find(Prop::attMessageClass);
-  if (value == nullptr) value = message.find(Prop::messageClass);
   char text[kScratchSize];
-  std::optional<std::string_view> name = shortTextValue(value, text);
-  if (!name) return nullptr;
+  std::string_view name = messageClassText(message, text);
   for (const ClassRow& row : kClasses) {
-    if (startsWithIgnoringCase(*name, row.prefix)) return &row;
+    if (beginsWithIgnoringCase(name, row.prefix)) return &row;
   }
   return nullptr;
 }
@@ -69,11 +59,6 @@ const ClassRow* classRow(const MessageRecord& message) {
 const ClassRow* taskRequestRow(const MessageRecord* message) {
   const ClassRow* row = message != nullptr ? classRow(*message) : nullptr;
   return row != nullptr && row < kClasses.data() + kTaskRequestRows ? row : nullptr;
-}
-
-// A subject character that no saved name holds becomes '_'.
-bool unsafeInName(std::uint8_t byte, std::uint8_t next) {
-  return byte == '/' || byte == '\\' || byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F);
 }
 
 }  // namespace
@@ -101,29 +86,8 @@ std::string_view methodName(CalendarMethod method) {
 }
 
 std::string_view calendarFileName(const MessageRecord& message, char (&buffer)[kScratchSize]) {
-  const PropertyValue* subject = message.find(Prop::attSubject);
-  if (subject == nullptr) subject = message.find(Prop::subject);
-  if (subject == nullptr) subject = message.find(Prop::conversationTopic);
   char text[kScratchSize];
-  std::string_view name = shortTextValue(subject, text).value_or("");
-  constexpr std::string_view kExtension = ".ics";
-  std::size_t length = 0;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    auto byte = static_cast<std::uint8_t>(name[i]);
-    auto next = static_cast<std::uint8_t>(i + 1 < name.size() ? name[i + 1] : 0);
-    bool unsafe = unsafeInName(byte, next);
-    buffer[length++] = unsafe ? '_' : name[i];
-    if (unsafe && byte == 0xC2) ++i;
-  }
-  length = utf8::cutLength({buffer, length}, kMaxText - kExtension.size());
-  std::string_view stem(buffer, length);
-  if (stem.empty() || stem == "." || stem == "..") {
-    constexpr std::string_view kDefault = "calendar";
-    length = static_cast<std::size_t>(std::copy(kDefault.begin(), kDefault.end(), buffer) - buffer);
-  }
-  length = static_cast<std::size_t>(std::copy(kExtension.begin(), kExtension.end(), buffer + length) - buffer);
-  buffer[length] = '\0';
-  return {buffer, length};
+  return fileNameFrom(subjectText(message, text), ".ics", "calendar", buffer);
 }
 
 void handleCalendarItem(const MessageRecord& message) {

@@ -271,6 +271,30 @@ std::string_view fileNameToCreate(std::string_view name) {
   return suffixedName(target, n, chosen);
 }
 
+std::string_view fileNameFrom(std::string_view text, std::string_view extension, std::string_view fallback,
+                              char (&buffer)[kScratchSize]) {
+  auto unsafe = [](std::uint8_t byte, std::uint8_t next) {
+    return byte == '/' || byte == '\\' || byte < 0x20 || byte == 0x7F || (byte == 0xC2 && next >= 0x80 && next <= 0x9F) ||
+           std::string_view("<>:\"|?*").find(static_cast<char>(byte)) != std::string_view::npos;
+  };
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < text.size() && length < kMaxText; ++i) {
+    auto byte = static_cast<std::uint8_t>(text[i]);
+    auto next = static_cast<std::uint8_t>(i + 1 < text.size() ? text[i + 1] : 0);
+    bool replaced = unsafe(byte, next);
+    buffer[length++] = replaced ? '_' : text[i];
+    if (replaced && byte == 0xC2) ++i;
+  }
+  length = utf8::cutLength({buffer, length}, kMaxText - extension.size());
+  std::string_view stem(buffer, length);
+  if (stem.empty() || stem == "." || stem == "..") {
+    length = static_cast<std::size_t>(std::copy(fallback.begin(), fallback.end(), buffer) - buffer);
+  }
+  length = static_cast<std::size_t>(std::copy(extension.begin(), extension.end(), buffer + length) - buffer);
+  buffer[length] = '\0';
+  return {buffer, length};
+}
+
 void protectFromSaves(std::uint64_t device, std::uint64_t inode) { input = {true, device, inode}; }
 
 void rememberCreatedFile(std::string_view name) {
