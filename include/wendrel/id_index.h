@@ -1,7 +1,8 @@
 #pragma once
-// Constant-time lookup in a fixed set of 32-bit attribute IDs: a multiplicative
-// hash into 128 slots, with a multiplier found at compile time under which no
-// two IDs of the set share a slot. One multiply, one load, one compare.
+// Constant-time lookup in a fixed set of 32-bit IDs: a multiplicative hash
+// into 2^SlotBits slots, with a multiplier found at compile time under which no
+// two IDs of the set share a slot. One multiply, one load, one compare. A set
+// of n IDs wants about n * n / 2 slots for a multiplier to be found quickly.
 
 #include <array>
 #include <cstddef>
@@ -9,9 +10,10 @@
 
 namespace wendrel {
 
-template <std::size_t N>
+template <std::size_t N, unsigned SlotBits = 7>
 class IdIndex {
-  static_assert(N <= 64, "the table is sized for small sets");
+  static constexpr std::size_t kSlots = std::size_t{1} << SlotBits;
+  static_assert(N <= kSlots / 2 && N <= 32767, "more slots for a larger set");
 
  public:
   template <typename Row, typename Field>
@@ -34,16 +36,14 @@ class IdIndex {
   }
 
  private:
-  static constexpr std::size_t kSlots = 128;
-
-  constexpr std::size_t slotOf(std::uint32_t id) const { return (id * multiplier_) >> (32 - 7); }
+  constexpr std::size_t slotOf(std::uint32_t id) const { return (id * multiplier_) >> (32 - SlotBits); }
 
   constexpr bool place(const std::array<std::uint32_t, N>& ids) {
     position_.fill(-1);
     for (std::size_t i = 0; i < N; ++i) {
       std::size_t slot = slotOf(ids[i]);
       if (position_[slot] >= 0) return false;
-      position_[slot] = static_cast<std::int8_t>(i);
+      position_[slot] = static_cast<std::int16_t>(i);
       ids_[slot] = ids[i];
     }
     return true;
@@ -52,7 +52,7 @@ class IdIndex {
   bool complete_ = false;
   std::uint32_t multiplier_ = 0;
   std::array<std::uint32_t, kSlots> ids_{};
-  std::array<std::int8_t, kSlots> position_{};
+  std::array<std::int16_t, kSlots> position_{};
 };
 
 }  // namespace wendrel

@@ -78,6 +78,21 @@ enum class Prop : std::uint8_t {
   sentRepresentingSmtpAddress,
   recipientFlags,
   recipientTrackStatus,
+  // Reports (read receipts, delivery reports) and what they report on
+  reportTime,
+  originalSubject,
+  originalSubmitTime,
+  originalDisplayTo,
+  ndrReasonCode,
+  ndrDiagCode,
+  supplementaryInfo,
+  ndrStatusCode,
+  remoteMta,
+  reportText,
+  originalMessageId,
+  reportingMta,
+  // Named by a string: PS_INTERNET_HEADERS
+  internetContentType,
   // Named: PSETID_Meeting
   attendeeCriticalChange,
   globalObjectId,
@@ -125,6 +140,8 @@ struct PropertyValue {
 // those present take room.
 class PropertySet {
  public:
+  static constexpr std::size_t kPresenceWords = 4;
+
   PropertySet() = default;
   PropertySet(const PropertySet&) = delete;
   PropertySet& operator=(const PropertySet&) = delete;
@@ -149,18 +166,22 @@ class PropertySet {
     Prop prop;
     PropertyValue value;
   };
-  std::uint64_t present_[2] = {0, 0};
+  std::uint64_t present_[kPresenceWords] = {};
   Entry* entries_ = nullptr;
   std::uint32_t count_ = 0;
   std::uint32_t capacity_ = 0;
 };
-static_assert(static_cast<std::size_t>(Prop::count) <= 128, "PropertySet keeps 128 bits of presence");
+static_assert(static_cast<std::size_t>(Prop::count) <= 64 * PropertySet::kPresenceWords,
+              "PropertySet keeps a bit of presence for every Prop");
 
 // The kept property for an attribute ID, a property tag's ID, or a named
 // property (its set's GUID, and its number), when the catalogue has one.
 std::optional<Prop> propForAttribute(std::uint32_t attributeId);
 std::optional<Prop> propForTag(std::uint16_t id);
 std::optional<Prop> propForName(ByteView guid, std::uint32_t number);
+// A property named by a string (its UTF-16LE name), compared without regard
+// to case.
+std::optional<Prop> propForStringName(ByteView guid, ByteView name);
 // Whether the catalogue keeps a value of this type for prop.
 bool takesType(Prop prop, std::uint16_t type);
 
@@ -314,6 +335,21 @@ std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, con
 // keepWholeMessages: the caller owns it and frees it with freeMessage.
 MessageRecord* takeDecodedMessage();
 void freeMessage(MessageRecord* message);
+
+// The message's class (attMessageClass, else PR_MESSAGE_CLASS), at most 255
+// bytes of it, in text; empty when it has none.
+std::string_view messageClassText(const MessageRecord& message, char (&text)[kScratchSize]);
+// Whether text begins (ends) with prefix (suffix), compared without regard
+// to (ASCII) case.
+bool beginsWithIgnoringCase(std::string_view text, std::string_view prefix);
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix);
+// Whether the message's class begins with prefix, compared without regard to
+// case ("IPM.Note.SMIME" begins with "ipm.note").
+bool classBeginsWith(const MessageRecord& message, std::string_view prefix);
+
+// The message's subject (attSubject, else PR_SUBJECT, else the conversation
+// topic), at most 255 bytes of it, in text; empty when it has none.
+std::string_view subjectText(const MessageRecord& message, char (&text)[kScratchSize]);
 
 // Who sent a message: the one it was sent for, else its sender, each only
 // when it gives an address.

@@ -134,18 +134,22 @@ struct FieldCursor {
 };
 
 // A named property's name: a GUID and a kind, then a number (kind 0) or a
-// counted name. The GUID and number of one named by a number go to guid and
-// number (guid stays null for one named by a string).
-bool readName(FieldCursor& at, const std::uint8_t*& guid, std::uint32_t& number) {
+// counted name (UTF-16LE). The GUID goes to guid, and the number to number
+// or the name to name.
+bool readName(FieldCursor& at, const std::uint8_t*& guid, std::uint32_t& number, ByteView& name) {
   constexpr std::size_t kGuidSize = 16;
   const std::uint8_t* start = at.list.data() + at.next;
   if (!at.skip(kGuidSize)) return false;
   std::optional<std::uint32_t> kind = at.dword();
   if (!kind) return false;
-  if (*kind != 0) return at.counted().has_value();
+  guid = start;
+  if (*kind != 0) {
+    std::optional<ByteView> counted = at.counted();
+    if (counted) name = *counted;
+    return counted.has_value();
+  }
   std::optional<std::uint32_t> value = at.dword();
   if (!value) return false;
-  guid = start;
   number = *value;
   return true;
 }
@@ -182,13 +186,14 @@ bool readValue(FieldCursor& at, const MapiType& type, ByteView& data) {
 
 // One property as it lies in the list: its data (a single value's slot or
 // counted data; empty for the other layouts), the bytes up to the next
-// property, and for a property named by a number, its set and number.
+// property, and for a named property its set and its number or name.
 struct Property {
   std::uint32_t tag;
   ByteView data;
   std::size_t span;
-  const std::uint8_t* guid;  // the 16 bytes of its set's GUID, in the list
+  const std::uint8_t* guid;  // the 16 bytes of its set's GUID, in the list; null when not named
   std::uint32_t number;
+  ByteView name;             // UTF-16LE, for one named by a string (else empty)
 };
 
 // Fills property from the one at offset; false when it does not fit. Filled
@@ -198,7 +203,10 @@ bool readProperty(ByteView list, std::size_t offset, Property& property) {
   FieldCursor at{list, offset};
   std::optional<std::uint32_t> tag = at.dword();
   property.guid = nullptr;
-  if (!tag || (propertyId(*tag) >= kFirstNamedId && !readName(at, property.guid, property.number))) return false;
+  property.name = {};
+  if (!tag || (propertyId(*tag) >= kFirstNamedId && !readName(at, property.guid, property.number, property.name))) {
+    return false;
+  }
   std::uint16_t type = propertyType(*tag);
   property.tag = *tag;
   property.data = {};
@@ -269,8 +277,9 @@ void handleBodyProperty(const Property& property) {
 std::optional<Prop> knownProperty(const Property& property) {
   std::uint16_t id = propertyId(property.tag);
   if (id < kFirstNamedId) return propForTag(id);
-  if (property.guid == nullptr) return std::nullopt;  // named by a string
-  return propForName(ByteView(property.guid, 16), property.number);
+  if (property.guid == nullptr) return std::nullopt;
+  if (property.name.empty()) return propForName(ByteView(property.guid, 16), property.number);
+  return propForStringName(ByteView(property.guid, 16), property.name);
 }
 
 void keepProperty(const Property& property, PropertySet& set, const codepage::CodePage* page) {

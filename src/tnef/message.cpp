@@ -65,13 +65,14 @@ bool ofKind(Kind kind, std::uint16_t type) {
 
 // ---- The catalogue ----
 
-enum class Set : std::uint8_t { attribute, tagged, meeting, appointment, common, task };
+enum class Set : std::uint8_t { attribute, tagged, meeting, appointment, common, task, internetHeaders };
 
 struct Known {
   Prop prop;
   Set set;
   std::uint32_t id;  // attribute ID, tag ID or named number
   Kind kind;
+  std::string_view name = {};  // for a property named by a string: its name, ASCII
 };
 
 constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
@@ -119,6 +120,19 @@ constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
     {Prop::sentRepresentingSmtpAddress, Set::tagged, 0x5D02, Kind::text},
     {Prop::recipientFlags, Set::tagged, 0x5FFD, Kind::integer},
     {Prop::recipientTrackStatus, Set::tagged, 0x5FFF, Kind::integer},
+    {Prop::reportTime, Set::tagged, 0x0032, Kind::time},
+    {Prop::originalSubject, Set::tagged, 0x0049, Kind::text},
+    {Prop::originalSubmitTime, Set::tagged, 0x004E, Kind::time},
+    {Prop::originalDisplayTo, Set::tagged, 0x0074, Kind::text},
+    {Prop::ndrReasonCode, Set::tagged, 0x0C04, Kind::integer},
+    {Prop::ndrDiagCode, Set::tagged, 0x0C05, Kind::integer},
+    {Prop::supplementaryInfo, Set::tagged, 0x0C1B, Kind::text},
+    {Prop::ndrStatusCode, Set::tagged, 0x0C20, Kind::integer},
+    {Prop::remoteMta, Set::tagged, 0x0C21, Kind::text},
+    {Prop::reportText, Set::tagged, 0x1001, Kind::text},
+    {Prop::originalMessageId, Set::tagged, 0x1046, Kind::text},
+    {Prop::reportingMta, Set::tagged, 0x6820, Kind::text},
+    {Prop::internetContentType, Set::internetHeaders, 0, Kind::text, "Content-Type"},
     {Prop::attendeeCriticalChange, Set::meeting, 0x0001, Kind::time},
     {Prop::globalObjectId, Set::meeting, 0x0003, Kind::binary},
     {Prop::cleanGlobalObjectId, Set::meeting, 0x0023, Kind::binary},
@@ -167,12 +181,15 @@ constexpr std::uint32_t namedKey(Set set, std::uint32_t number) {
   return static_cast<std::uint32_t>(set) << 24 ^ number;
 }
 
+// Named by a number: in a named set, without a name.
+constexpr bool numbered(const Known& known) { return known.set > Set::tagged && known.name.empty(); }
+
 template <std::size_t N>
 consteval std::array<Keyed, N> rowsOf(bool named, Set only = Set::attribute) {
   std::array<Keyed, N> rows{};
   std::size_t n = 0;
   for (const Known& known : kCatalogue) {
-    bool take = named ? known.set > Set::tagged : known.set == only;
+    bool take = named ? numbered(known) : known.set == only;
     if (take) rows[n++] = {named ? namedKey(known.set, known.id) : known.id, known.prop};
   }
   return rows;
@@ -180,7 +197,7 @@ consteval std::array<Keyed, N> rowsOf(bool named, Set only = Set::attribute) {
 
 consteval std::size_t countOf(bool named, Set only = Set::attribute) {
   std::size_t n = 0;
-  for (const Known& known : kCatalogue) n += (named ? known.set > Set::tagged : known.set == only) ? 1 : 0;
+  for (const Known& known : kCatalogue) n += (named ? numbered(known) : known.set == only) ? 1 : 0;
   return n;
 }
 
@@ -188,12 +205,12 @@ constexpr auto kAttributes = rowsOf<countOf(false)>(false);
 constexpr auto kTagged = rowsOf<countOf(false, Set::tagged)>(false, Set::tagged);
 constexpr auto kNamed = rowsOf<countOf(true)>(true);
 constexpr IdIndex kAttributeIndex(kAttributes, &Keyed::key);
-constexpr IdIndex kTaggedIndex(kTagged, &Keyed::key);
-constexpr IdIndex kNamedIndex(kNamed, &Keyed::key);
+constexpr IdIndex<kTagged.size(), 11> kTaggedIndex(kTagged, &Keyed::key);
+constexpr IdIndex<kNamed.size(), 11> kNamedIndex(kNamed, &Keyed::key);
 static_assert(kAttributeIndex.complete() && kTaggedIndex.complete() && kNamedIndex.complete());
 
-template <std::size_t N>
-std::optional<Prop> lookUp(const IdIndex<N>& index, const std::array<Keyed, N>& rows, std::uint32_t key) {
+template <std::size_t N, unsigned Bits>
+std::optional<Prop> lookUp(const IdIndex<N, Bits>& index, const std::array<Keyed, N>& rows, std::uint32_t key) {
   int position = index.find(key);
   if (position < 0) return std::nullopt;
   return rows[static_cast<std::size_t>(position)].prop;
@@ -206,7 +223,7 @@ struct NamedSet {
   Guid guid;
   Set set;
 };
-constexpr std::array<NamedSet, 4> kNamedSets{{
+constexpr std::array<NamedSet, 5> kNamedSets{{
     // PSETID_Meeting {6ED8DA90-450B-101B-98DA-00AA003F1305}
     {{0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 0x10, 0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05}, Set::meeting},
     // PSETID_Appointment {00062002-0000-0000-C000-000000000046}
@@ -215,7 +232,23 @@ constexpr std::array<NamedSet, 4> kNamedSets{{
     {{0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::common},
     // PSETID_Task {00062003-0000-0000-C000-000000000046}
     {{0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::task},
+    // PS_INTERNET_HEADERS {00020386-0000-0000-C000-000000000046}
+    {{0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::internetHeaders},
 }};
+
+// The set a GUID stands for. The sets differ in their first four bytes: one
+// load picks the one set a GUID can be, and one compare of the rest tells.
+// Long lists of named properties come by here for every property.
+std::optional<Set> namedSetOf(ByteView guid) {
+  if (guid.size() != 16) return std::nullopt;
+  std::uint32_t head = guid.dword(0);
+  for (const NamedSet& set : kNamedSets) {
+    if (head != ByteView(set.guid.data(), 4).dword(0)) continue;
+    if (std::memcmp(set.guid.data() + 4, guid.data() + 4, 12) != 0) return std::nullopt;
+    return set.set;
+  }
+  return std::nullopt;
+}
 
 // ---- Text ----
 
@@ -235,15 +268,25 @@ std::optional<Prop> propForAttribute(std::uint32_t attributeId) {
 std::optional<Prop> propForTag(std::uint16_t id) { return lookUp(kTaggedIndex, kTagged, id); }
 
 std::optional<Prop> propForName(ByteView guid, std::uint32_t number) {
-  if (guid.size() != 16) return std::nullopt;
-  // The sets differ in their first four bytes: one load picks the one set a
-  // GUID can be, and one compare of the rest tells. Long lists of named
-  // properties come by here for every property.
-  std::uint32_t head = guid.dword(0);
-  for (const NamedSet& set : kNamedSets) {
-    if (head != ByteView(set.guid.data(), 4).dword(0)) continue;
-    if (std::memcmp(set.guid.data() + 4, guid.data() + 4, 12) != 0) return std::nullopt;
-    return lookUp(kNamedIndex, kNamed, namedKey(set.set, number));
+  std::optional<Set> set = namedSetOf(guid);
+  if (!set) return std::nullopt;
+  return lookUp(kNamedIndex, kNamed, namedKey(*set, number));
+}
+
+std::optional<Prop> propForStringName(ByteView guid, ByteView name) {
+  std::optional<Set> set = namedSetOf(guid);
+  if (!set) return std::nullopt;
+  // A name ends at its terminator, if it has one.
+  std::size_t units = name.size() / 2;
+  while (units != 0 && name.word(2 * (units - 1)) == 0) --units;
+  auto lower = [](char32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+  for (const Known& known : kCatalogue) {
+    if (known.set != *set || known.name.size() != units) continue;
+    bool same = true;
+    for (std::size_t i = 0; same && i < units; ++i) {
+      same = lower(name.word(2 * i)) == lower(static_cast<unsigned char>(known.name[i]));
+    }
+    if (same) return known.prop;
   }
   return std::nullopt;
 }
@@ -475,6 +518,32 @@ std::int64_t recipientTypeOf(const PropertySet& row) {
   return integerValue(row.find(Prop::recipientType)).value_or(kRecipientTo) & 0x0FFFFFFF;
 }
 
+std::string_view messageClassText(const MessageRecord& message, char (&text)[kScratchSize]) {
+  const PropertyValue* value = message.find(Prop::attMessageClass);
+  if (value == nullptr) value = message.find(Prop::messageClass);
+  return shortTextValue(value, text).value_or("");
+}
+
+bool beginsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equalsIgnoringCase({text.data(), prefix.size()}, prefix);
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && equalsIgnoringCase({text.data() + text.size() - suffix.size(), suffix.size()}, suffix);
+}
+
+bool classBeginsWith(const MessageRecord& message, std::string_view prefix) {
+  char text[kScratchSize];
+  return beginsWithIgnoringCase(messageClassText(message, text), prefix);
+}
+
+std::string_view subjectText(const MessageRecord& message, char (&text)[kScratchSize]) {
+  const PropertyValue* subject = message.find(Prop::attSubject);
+  if (subject == nullptr) subject = message.find(Prop::subject);
+  if (subject == nullptr) subject = message.find(Prop::conversationTopic);
+  return shortTextValue(subject, text).value_or("");
+}
+
 bool senderOf(const MessageRecord& message, Mailbox& mailbox) {
   const PropertySet& set = message.properties;
   return mailboxFrom(set, Prop::sentRepresentingName, Prop::sentRepresentingSmtpAddress,
@@ -483,15 +552,26 @@ bool senderOf(const MessageRecord& message, Mailbox& mailbox) {
                      mailbox);
 }
 
+// The address in PR_PRIMARY_SEND_ACCT: its fields after the account's number
+// are separated by 0x01, the last one first ("00000008\x01ada@example.org\x01
+// ada@example.org", or "...\x01ada@example.org\x01Company").
+std::string_view primaryAccountAddress(std::string_view text) {
+  for (std::size_t end = text.size(); end != 0;) {
+    std::size_t separator = text.rfind('\x01', end - 1);
+    if (separator == std::string_view::npos) return {};
+    std::string_view field(text.data() + separator + 1, end - separator - 1);
+    if (isAddress(field)) return field;
+    end = separator;
+  }
+  return {};
+}
+
 bool sendingAccountOf(const MessageRecord& message, Mailbox& mailbox) {
   OwnedText account = textOf(message.find(Prop::internetAccountName));
   if (!isAddress(account.view())) {
     OwnedText primary = textOf(message.find(Prop::primarySendAccount));
-    std::string_view text = primary.view();
-    std::size_t separator = text.rfind('\x01');
-    if (separator == std::string_view::npos) return false;
-    text.remove_prefix(separator + 1);
-    if (!isAddress(text)) return false;
+    std::string_view text = primaryAccountAddress(primary.view());
+    if (text.empty()) return false;
     account = OwnedText{};
     account.append(text);
   }
