@@ -5,12 +5,14 @@
 #include "build.h"
 
 #include "base64.h"
+#include "entity.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "wendrel/calendar.h"
 #include "wendrel/formats/civil_time.h"
@@ -20,8 +22,6 @@
 #include "wendrel/mime.h"
 
 namespace wendrel::mime {
-
-namespace {
 
 bool appendTo(ByteView block, void* text) {
   static_cast<std::string*>(text)->append(reinterpret_cast<const char*>(block.data()), block.size());
@@ -33,6 +33,31 @@ std::string lowercase(std::string_view text) {
   for (char& c : result) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
   return result;
 }
+
+GMimeStream* streamOf(const std::string& bytes) {
+  return g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
+}
+
+std::string text(const PropertyValue* value) {
+  std::string result;
+  writeTextValue(value, appendTo, &result);
+  return result;
+}
+
+std::string rfc5322Date(std::int64_t seconds, std::string_view zone) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  civil::DateTime t = civil::fromSeconds(seconds);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02u %s %04lld %02u:%02u:%02u %.*s",
+                kDays[civil::weekday(civil::floorDivide(seconds, civil::kSecondsPerDay))], t.date.day,
+                kMonths[t.date.month - 1], static_cast<long long>(t.date.year), t.hour, t.minute, t.second,
+                static_cast<int>(zone.size()), zone.data());
+  return text;
+}
+
+namespace {
 
 bool isTokenCharacter(char c) {
   auto byte = static_cast<unsigned char>(c);
@@ -56,19 +81,6 @@ void markIfTnefLike(GMimePart* part, GMimeStream* stream) {
   }
 }
 
-// A new part of type ("text/html"), with content from stream (whose
-// reference it takes) to be written in encoding.
-GMimePart* newPart(std::string_view type, GMimeStream* stream) {
-  std::size_t slash = type.find('/');
-  std::string major(type.substr(0, slash)), minor(type.substr(slash + 1));
-  GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
-  GMimeDataWrapper* content = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
-  g_mime_part_set_content(part, content);
-  g_object_unref(content);
-  markIfTnefLike(part, stream);
-  g_object_unref(stream);
-  return part;
-}
 
 // Calls look with each block of a stream's bytes, from its start, until it
 // returns true; leaves the stream at its start again. Each block after the
@@ -112,6 +124,21 @@ void setFileName(GMimePart* part, const std::string& name) {
   }
 }
 
+// Marks a part an attachment, under name when it has one (RFC 2231 UTF-8).
+void setAttachment(GMimeObject* object, std::string_view name) {
+  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
+  g_mime_content_disposition_set_disposition(disposition, "attachment");
+  g_mime_object_set_content_disposition(object, disposition);
+  g_object_unref(disposition);
+  if (name.empty()) return;
+  if (GMIME_IS_PART(object)) return setFileName(GMIME_PART(object), std::string(name));
+  g_mime_object_set_content_disposition_parameter(object, "filename", std::string(name).c_str());
+  GMimeParamList* list = g_mime_content_disposition_get_parameters(g_mime_object_get_content_disposition(object));
+  if (GMimeParam* parameter = list != nullptr ? g_mime_param_list_get_parameter(list, "filename") : nullptr) {
+    g_mime_param_set_charset(parameter, "utf-8");
+  }
+}
+
 // A part of type whose content goes in base64, written by our own loop.
 GMimePart* base64Part(std::string_view type, GMimeStream* stream) {
   std::size_t slash = type.find('/');
@@ -123,18 +150,19 @@ GMimePart* base64Part(std::string_view type, GMimeStream* stream) {
   return part;
 }
 
-GMimeStream* streamOf(const std::string& bytes) {
-  return g_mime_stream_mem_new_with_buffer(bytes.data(), bytes.size());
-}
-
-
-std::string text(const PropertyValue* value) {
-  std::string result;
-  writeTextValue(value, appendTo, &result);
-  return result;
-}
-
 }  // namespace
+
+GMimePart* newPart(std::string_view type, GMimeStream* stream) {
+  std::size_t slash = type.find('/');
+  std::string major(type.substr(0, slash)), minor(type.substr(slash + 1));
+  GMimePart* part = g_mime_part_new_with_type(major.c_str(), minor.c_str());
+  GMimeDataWrapper* content = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+  g_mime_part_set_content(part, content);
+  g_object_unref(content);
+  markIfTnefLike(part, stream);
+  g_object_unref(stream);
+  return part;
+}
 
 // ---- Media types ----
 
@@ -267,14 +295,22 @@ GMimeObject* Builder::attachment(const MessagePart& part, std::string_view conte
   return GMIME_OBJECT(mime);
 }
 
+// An attached message, named after its subject so that mail programs show
+// it (and save it) under a name.
 GMimeObject* Builder::attachedMessage(const MessagePart& part) {
   GMimeMessage* inner = message(*part.message);
+  // A multipart holds at least one part (RFC 2046 5.1.1): a message that
+  // shows nothing (a list, a task with no text) holds an empty text.
+  GMimeObject* body = g_mime_message_get_mime_part(inner);
+  if (GMIME_IS_MULTIPART(body) && g_mime_multipart_get_count(GMIME_MULTIPART(body)) == 0) {
+    GMimePart* empty = textPart("text/plain", streamOf(""), "utf-8");
+    g_mime_multipart_add(GMIME_MULTIPART(body), GMIME_OBJECT(empty));
+    g_object_unref(empty);
+  }
   GMimeMessagePart* container = g_mime_message_part_new_with_message("rfc822", inner);
   g_object_unref(inner);
-  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
-  g_mime_content_disposition_set_disposition(disposition, "attachment");
-  g_mime_object_set_content_disposition(GMIME_OBJECT(container), disposition);
-  g_object_unref(disposition);
+  char subject[kScratchSize], name[kScratchSize];
+  setAttachment(GMIME_OBJECT(container), fileNameFrom(subjectText(*part.message, subject), ".eml", "message", name));
   return GMIME_OBJECT(container);
 }
 
@@ -311,11 +347,13 @@ GMimeObject* Builder::htmlPart(const MessageRecord& record, std::string& html) {
 }
 
 // The calendar item the message carries: its own, or for a task request
-// the task attached to it.
-GMimeObject* Builder::calendarPart(const MessageRecord& record) {
+// the task attached to it. A meeting goes among the bodies, where mail
+// programs show it as an invitation; a task, which they do not, goes as an
+// attachment named as wendrel saves it, so that the text is what they show.
+GMimeObject* Builder::calendarPart(const MessageRecord& record, bool& asAttachment) {
   const MessageRecord* itemRecord = &record;
   CalendarItem item = calendarItemOf(record);
-  if (item.kind == ItemKind::task && item.request != nullptr) return nullptr;  // in the request's alternative
+  if (item.kind == ItemKind::task && item.request != nullptr) return nullptr;  // with the request's bodies
   for (std::uint32_t i = 0; item.kind == ItemKind::none && i < record.partCount; ++i) {
     const MessageRecord* attached = record.parts[i].message;
     if (attached == nullptr) continue;
@@ -331,11 +369,15 @@ GMimeObject* Builder::calendarPart(const MessageRecord& record) {
   writeCalendarItem(*itemRecord, item, calendarFileName(*itemRecord, name), appendTo, &calendar);
   GMimePart* part = textPart("text/calendar", streamOf(calendar), "utf-8");
   g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "method", std::string(methodName(item.method)).c_str());
+  asAttachment = item.kind == ItemKind::task;
+  if (asAttachment) setAttachment(GMIME_OBJECT(part), calendarFileName(*itemRecord, name));
   return GMIME_OBJECT(part);
 }
 
-// An RTF body that encapsulates nothing goes as an attachment too, under the
-// name wendrel saves it under; a damaged one as it stands.
+// An RTF body that encapsulates nothing goes as an attachment too, named
+// after the message's subject (else as wendrel saves it); a damaged one as it
+// stands. One that shows no text (a line break or two, as many meeting
+// messages carry) is left out: the message says nothing more with it.
 GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
   const PropertyValue* value = record.find(Prop::rtfCompressed);
   std::optional<ByteView> data = binaryValue(value);
@@ -344,6 +386,9 @@ GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
   GMimeStream* stream = nullptr;
   std::string_view type = "application/rtf";
   if (rtf.damage == RtfDamage::none) {
+    std::string shown;
+    writeRtfBody(value, RtfEncapsulation::text, appendTo, &shown);
+    if (shown.find_first_not_of(" \t\r\n") == std::string::npos) return nullptr;
     std::string document;
     expandCompressedRtf(rtf, appendTo, &document);
     stream = streamOf(document);
@@ -352,22 +397,44 @@ GMimeObject* Builder::rtfAttachment(const MessageRecord& record) {
     type = "application/octet-stream";
   }
   GMimePart* part = base64Part(type, stream);
-  GMimeContentDisposition* disposition = g_mime_content_disposition_new();
-  g_mime_content_disposition_set_disposition(disposition, "attachment");
-  g_mime_object_set_content_disposition(GMIME_OBJECT(part), disposition);
-  g_object_unref(disposition);
-  if (record.rtfBodyName[0] != '\0') setFileName(part, record.rtfBodyName);
+  std::string_view stem(record.rtfBodyName);
+  stem = stem.empty() ? "message" : stem.substr(0, stem.size() - std::string_view(".rtf").size());
+  char subject[kScratchSize], name[kScratchSize];
+  setAttachment(GMIME_OBJECT(part), fileNameFrom(subjectText(record, subject), ".rtf", stem, name));
   return GMIME_OBJECT(part);
 }
 
 namespace {
 
-// The Content-ID of a part that the HTML (lowercase) shows by cid:, or nothing.
-std::string referencedId(const PropertySet& properties, const std::string& html) {
+// The Content-IDs the HTML shows by cid: URLs, lowercase. A cid: URL is
+// percent-encoded (RFC 2392: "cid:chart%40example.com" is the part whose
+// Content-ID is chart@example.com) and ends where the attribute does.
+std::set<std::string> referencedIds(const std::string& html) {
+  std::set<std::string> ids;
+  auto hexValue = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  for (std::size_t at = html.find("cid:"); at != std::string::npos; at = html.find("cid:", at + 4)) {
+    std::size_t end = html.find_first_of(" \t\r\n\"'<>()", at + 4);
+    std::string_view url(html.data() + at + 4, std::min(end, html.size()) - at - 4);
+    std::string id;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+      if (url[i] == '%' && i + 2 < url.size() && hexValue(url[i + 1]) >= 0 && hexValue(url[i + 2]) >= 0) {
+        id += static_cast<char>(hexValue(url[i + 1]) * 16 + hexValue(url[i + 2]));
+        i += 2;
+      } else {
+        id += url[i];
+      }
+    }
+    if (!id.empty()) ids.insert(id);
+  }
+  return ids;
+}
+
+// The Content-ID of a part that the HTML shows, or nothing.
+std::string referencedId(const PropertySet& properties, const std::set<std::string>& shown) {
   std::string id = text(properties.find(Prop::attachContentId));
   if (!id.empty() && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
-  if (id.empty() || html.empty()) return {};
-  return html.find(lowercase("cid:" + id)) != std::string::npos ? id : std::string();
+  if (id.empty()) return {};
+  return shown.count(lowercase(id)) != 0 ? id : std::string();
 }
 
 }  // namespace
@@ -376,11 +443,13 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
   std::vector<GMimeObject*> alternatives, attachments, related;
   std::string text;
   writePlainText(record, appendTo, &text);
-  // RTF that shows nothing still gives a line break or two.
-  if (text.find_first_not_of(" \t\r\n") != std::string::npos) alternatives.push_back(GMIME_OBJECT(textPart("text/plain", streamOf(text), "utf-8")));
+  // RTF that shows nothing still gives a line break or two. A recall with no
+  // text of its own says what it is.
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) text = recallText(record);
+  if (!text.empty()) alternatives.push_back(GMIME_OBJECT(textPart("text/plain", streamOf(text), "utf-8")));
   std::string html;
   GMimeObject* htmlBody = htmlPart(record, html);
-  html = lowercase(html);
+  std::set<std::string> shown = referencedIds(lowercase(html));
   for (std::uint32_t i = 0; i < record.partCount; ++i) {
     const MessagePart& part = record.parts[i];
     if ((part.kind == PartKind::message && part.message == nullptr) || !takePart()) continue;
@@ -389,7 +458,7 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
       if (part.message->endsDamaged() && takePart()) attachments.push_back(damagedMessage(part));
       continue;
     }
-    std::string id = htmlBody != nullptr ? referencedId(propertiesOf(part), html) : std::string();
+    std::string id = htmlBody != nullptr ? referencedId(propertiesOf(part), shown) : std::string();
     (id.empty() ? attachments : related).push_back(attachment(part, id));
   }
   if (htmlBody != nullptr && !related.empty()) {
@@ -399,8 +468,18 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
     htmlBody = GMIME_OBJECT(container);
   }
   if (htmlBody != nullptr) alternatives.push_back(htmlBody);
-  if (GMimeObject* calendar = calendarPart(record)) alternatives.push_back(calendar);
+  bool calendarAttached = false;
+  if (GMimeObject* calendar = calendarPart(record, calendarAttached)) {
+    if (calendarAttached) {
+      attachments.insert(attachments.begin(), calendar);
+    } else {
+      alternatives.push_back(calendar);
+    }
+  }
   if (GMimeObject* rtf = rtfAttachment(record)) attachments.insert(attachments.begin(), rtf);
+  if (ReportKind report = reportKindOf(record); report != ReportKind::none) {
+    return reportContent(record, report, alternatives, attachments);
+  }
   std::vector<GMimeObject*> parts;
   if (alternatives.size() == 1) {
     parts.push_back(alternatives.front());
@@ -489,15 +568,7 @@ void setDate(GMimeMessage* message, const MessageRecord& record) {
   }
   std::optional<std::int64_t> sent = dateValue(record.find(Prop::attDateSent));
   if (!sent) return;
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  civil::DateTime t = civil::fromSeconds(*sent);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s, %02u %s %04lld %02u:%02u:%02u -0000",
-                kDays[civil::weekday(civil::floorDivide(*sent, civil::kSecondsPerDay))], t.date.day,
-                kMonths[t.date.month - 1], static_cast<long long>(t.date.year), t.hour, t.minute, t.second);
-  g_mime_object_set_header(GMIME_OBJECT(message), "Date", text, nullptr);
+  g_mime_object_set_header(GMIME_OBJECT(message), "Date", rfc5322Date(*sent, "-0000").c_str(), nullptr);
 }
 
 // An identifier header's value as it is written: one <id> or several.
@@ -507,8 +578,12 @@ std::string identifiers(std::string value) {
 }
 
 void buildHeaders(GMimeMessage* message, const MessageRecord& record) {
+  // The sender, else the account it was sent from (as a receipt from Outlook
+  // 2003 names its reader).
   Mailbox sender;
-  if (senderOf(record, sender)) addMailbox(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_FROM), sender);
+  if (senderOf(record, sender) || sendingAccountOf(record, sender)) {
+    addMailbox(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_FROM), sender);
+  }
   Recipients recipients{message};
   forEachRecipient(record.find(Prop::attRecipTable), addRecipient, &recipients);
   const PropertyValue* subject = record.find(Prop::attSubject);
@@ -532,10 +607,71 @@ GMimeMessage* Builder::message(const MessageRecord& record) {
   std::string transport = text(record.find(Prop::transportMessageHeaders));
   if (transport.empty() || !copyTransportHeaders(message, transport)) buildHeaders(message, record);
   g_mime_object_set_header(GMIME_OBJECT(message), "MIME-Version", "1.0", nullptr);
-  GMimeMultipart* body = content(record);
-  g_mime_message_set_mime_part(message, GMIME_OBJECT(body));
+  GMimeObject* body = secureEntity(record);
+  if (body != nullptr) {
+    // The message says its MIME version itself.
+    g_mime_header_list_remove(g_mime_object_get_header_list(body), "MIME-Version");
+  } else {
+    body = GMIME_OBJECT(content(record));
+  }
+  g_mime_message_set_mime_part(message, body);
   g_object_unref(body);
   return message;
+}
+
+// ---- S/MIME ----
+
+namespace {
+
+// What CMS data is, from its content type's object identifier at its start
+// (RFC 5652: 1.2.840.113549.1.7.2 signed data, .7.3 enveloped data).
+std::string_view smimeTypeOf(ByteView data) {
+  static constexpr std::uint8_t kPkcs7[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07};
+  ByteView head = data.sub(0, 32);
+  for (std::size_t at = 0; at + sizeof kPkcs7 < head.size(); ++at) {
+    if (std::memcmp(head.data() + at, kPkcs7, sizeof kPkcs7) != 0) continue;
+    std::uint8_t kind = head.byte(at + sizeof kPkcs7);
+    return kind == 2 ? "signed-data" : kind == 3 ? "enveloped-data" : "";
+  }
+  return "";
+}
+
+}  // namespace
+
+GMimeObject* Builder::secureEntity(const MessageRecord& record) {
+  char buffer[kScratchSize];
+  std::string_view name = messageClassText(record, buffer);
+  bool clearSigned = endsWithIgnoringCase(name, ".SMIME.MultipartSigned");
+  bool opaque = !clearSigned && endsWithIgnoringCase(name, ".SMIME");
+  // It is the message's one attachment.
+  if ((!clearSigned && !opaque) || record.partCount != 1 || record.parts[0].kind != PartKind::data) return nullptr;
+  const MessagePart& part = record.parts[0];
+  if (clearSigned) {
+    Entity entity = splitEntity(part.bytes);
+    if (!entity.found) return nullptr;
+    GMimePart* signedEntity = newEntityPart(entity, range(part.bytes.sub(entity.bodyOffset)));
+    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(signedEntity));
+    if (type != nullptr && g_mime_content_type_is_type(type, "multipart", "signed")) return GMIME_OBJECT(signedEntity);
+    g_object_unref(signedEntity);
+    return nullptr;
+  }
+  // The CMS data, under the Content-Type the message kept of it.
+  std::string type = text(record.find(Prop::internetContentType));
+  GMimeContentType* contentType = type.empty() ? nullptr : g_mime_content_type_parse(nullptr, type.c_str());
+  bool pkcs7 = contentType != nullptr && (g_mime_content_type_is_type(contentType, "application", "pkcs7-mime") ||
+                                          g_mime_content_type_is_type(contentType, "application", "x-pkcs7-mime"));
+  if (!pkcs7) {
+    if (contentType != nullptr) g_object_unref(contentType);
+    std::string_view smimeType = smimeTypeOf(part.bytes);
+    std::string made = "application/pkcs7-mime; name=smime.p7m";
+    if (!smimeType.empty()) made += "; smime-type=" + std::string(smimeType);
+    contentType = g_mime_content_type_parse(nullptr, made.c_str());
+  }
+  GMimePart* data = base64Part("application/pkcs7-mime", range(part.bytes));
+  g_mime_object_set_content_type(GMIME_OBJECT(data), contentType);
+  g_object_unref(contentType);
+  setAttachment(GMIME_OBJECT(data), "smime.p7m");
+  return GMIME_OBJECT(data);
 }
 
 // ---- Boundaries ----

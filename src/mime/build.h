@@ -17,6 +17,33 @@
 
 namespace wendrel::mime {
 
+// ---- What the builder's files share ----
+// A BlockSink that appends to a std::string.
+bool appendTo(ByteView block, void* text);
+std::string lowercase(std::string_view text);
+// A memory stream of a copy of bytes.
+GMimeStream* streamOf(const std::string& bytes);
+// A text value as UTF-8 (empty when it is none).
+std::string text(const PropertyValue* value);
+// A date as RFC 5322 writes it, from seconds since 1601 in the given zone
+// ("Tue, 04 Mar 2003 09:30:00 +0000").
+std::string rfc5322Date(std::int64_t seconds, std::string_view zone = "+0000");
+
+// A new part of type ("text/html") with content from stream (whose
+// reference it takes), encoded as GMime sees fit unless told otherwise.
+GMimePart* newPart(std::string_view type, GMimeStream* stream);
+
+// ---- Reports ----
+
+// What a report message reports (by its class: REPORT.<class>.IPNRN and so
+// on, compared without regard to case), or none.
+enum class ReportKind : std::uint8_t { none, read, notRead, delivered, expanded, relayed, delayed, failed };
+ReportKind reportKindOf(const MessageRecord& record);
+// For a recall message (IPM.Outlook.Recall), the text a mail client shows
+// for it: "<sender> would like to recall the message, "<subject>"."; empty
+// for any other.
+std::string recallText(const MessageRecord& record);
+
 // The header a TNEF part kept as it stood beside its conversion carries, so
 // that converting the message again leaves it as it is.
 inline constexpr const char* kKeptHeader = "X-Wendrel-Kept";
@@ -51,6 +78,12 @@ class Builder {
 
   // What one TNEF stream holds, as one multipart/mixed (a new reference).
   GMimeMultipart* content(const MessageRecord& record);
+  // The MIME entity an S/MIME message (MS-OXOSMIME 2.1.3) carries in its one
+  // attachment (a new reference): a clear-signed one's (IPM.Note.SMIME.
+  // MultipartSigned) multipart/signed entity, its header lines included; an
+  // opaque-signed or encrypted one's (IPM.Note.SMIME) CMS data as an
+  // application/pkcs7-mime part. nullptr for any other message.
+  GMimeObject* secureEntity(const MessageRecord& record);
   // A whole message: headers from the record's properties, then content.
   GMimeMessage* message(const MessageRecord& record);
   // True when the stream held more attachments than were made parts of:
@@ -73,9 +106,15 @@ class Builder {
   GMimeObject* attachedMessage(const MessagePart& part);
   GMimeObject* damagedMessage(const MessagePart& part);
   GMimeObject* htmlPart(const MessageRecord& record, std::string& html);
-  GMimeObject* calendarPart(const MessageRecord& record);
+  GMimeObject* calendarPart(const MessageRecord& record, bool& asAttachment);
   GMimeObject* rtfAttachment(const MessageRecord& record);
   GMimeMultipart* multipart(const char* subtype, const std::vector<GMimeObject*>& parts);
+  // A report: bodies (its text, else one made from it), its report part, and
+  // its attachments (reports.cpp).
+  GMimeMultipart* reportContent(const MessageRecord& record, ReportKind kind, std::vector<GMimeObject*>& bodies,
+                                std::vector<GMimeObject*>& attachments);
+  GMimeObject* dispositionPart(const MessageRecord& record, ReportKind kind);
+  GMimeObject* deliveryStatusPart(const MessageRecord& record, ReportKind kind, std::string& text);
   GMimePart* textPart(std::string_view type, GMimeStream* stream, const std::string& charset);
 
   GMimeStream* source_;

@@ -122,6 +122,14 @@ std::string parsedBoundary(GMimeObject* object) {
   return boundary != nullptr ? boundary : "";
 }
 
+// Makes what replaced a message's TNEF body its body; the message says its
+// MIME version itself.
+void becomeBody(GMimeMessage* message, GMimeObject* replaced) {
+  g_mime_header_list_remove(g_mime_object_get_header_list(replaced), "MIME-Version");
+  g_mime_message_set_mime_part(message, replaced);
+  g_object_unref(replaced);
+}
+
 class Converter {
  public:
   Converter(Report& report, Made& made) : report_(report), made_(made) {}
@@ -154,6 +162,13 @@ GMimeObject* Converter::replacement(GMimePart* part) {
   if (decoded.record == nullptr) return nullptr;
   Made parts;
   Builder builder(decoded.source, bytes->data, bytes->len, report_.notes, parts, enclosing_);
+  // An S/MIME message is the entity it carries, signature and all.
+  if (!decoded.record->endsDamaged()) {
+    if (GMimeObject* entity = builder.secureEntity(*decoded.record)) {
+      report_.changed = true;
+      return entity;
+    }
+  }
   GMimeMultipart* content = builder.content(*decoded.record);
   // A stream that ends on a damaged record goes along as it stood, and so
   // do one that holds more than was made parts of and one that gave nothing.
@@ -219,8 +234,7 @@ void Converter::walk(GMimeObject* object, int depth) {
     GMimeObject* body = g_mime_message_get_mime_part(inner);
     GMimeObject* replaced = body != nullptr && GMIME_IS_PART(body) ? replacement(GMIME_PART(body)) : nullptr;
     if (replaced != nullptr) {
-      g_mime_message_set_mime_part(inner, replaced);
-      g_object_unref(replaced);
+      becomeBody(inner, replaced);
     } else if (body != nullptr) {
       walk(body, depth + 1);
     }
@@ -334,9 +348,11 @@ bool convertStream(GByteArray* input, GMimeStream* output, Report& report, const
   Builder builder(decoded.source, input->data, input->len, report.notes, made);
   GMimeMessage* message = builder.message(*decoded.record);
   report.changed = true;
-  GMimeMultipart* content = GMIME_MULTIPART(g_mime_message_get_mime_part(message));
+  GMimeObject* body = g_mime_message_get_mime_part(message);
+  GMimeMultipart* content = GMIME_IS_MULTIPART(body) ? GMIME_MULTIPART(body) : nullptr;
   bool damaged = decoded.record->endsDamaged();
-  if (damaged || builder.overflowed() || g_mime_multipart_get_count(content) == 0) {
+  // (A signed entity is the message's whole body.)
+  if (content != nullptr && (damaged || builder.overflowed() || g_mime_multipart_get_count(content) == 0)) {
     report.notes.push_back(damaged ? "the TNEF stream is damaged " + std::to_string(decoded.record->bytesLeft) +
                                          " bytes before its end: converted as far as it goes, and attached as it stands"
                            : builder.overflowed()
@@ -374,8 +390,7 @@ bool convertInput(GByteArray* input, GMimeStream* output, Report& report, const 
   GMimeObject* body = g_mime_message_get_mime_part(message);
   GMimeObject* replaced = body != nullptr && GMIME_IS_PART(body) ? converter.replacement(GMIME_PART(body)) : nullptr;
   if (replaced != nullptr) {
-    g_mime_message_set_mime_part(message, replaced);
-    g_object_unref(replaced);
+    becomeBody(message, replaced);
   } else if (body != nullptr) {
     converter.walk(body, 1);
   }
