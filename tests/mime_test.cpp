@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "calendar_builder.h"
+#include "rtf_builder.h"
 #include "ical_reader.h"
 #include "process.h"
 #include "base64.h"
@@ -187,8 +188,10 @@ bool isBodyName(const std::string& name) { return name.rfind("tnef_", 0) == 0; }
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // Every file `wendrel -s` saves is in the message: attachments by name with
-// the same bytes, bodies and calendar items as parts with the same content.
-void expectEverythingSaved(const std::map<std::string, std::string>& saved, const Parsed& parsed, const std::string& label) {
+// the same bytes, bodies and calendar items as parts with the same content
+// (an RTF body that shows no text is left out: rtfShowsText false).
+void expectEverythingSaved(const std::map<std::string, std::string>& saved, const Parsed& parsed, const std::string& label,
+                           bool rtfShowsText = true) {
   std::multimap<std::string, std::string> named;
   std::set<std::string> contents;
   for (const Leaf& leaf : parsed.leaves) {
@@ -202,10 +205,12 @@ void expectEverythingSaved(const std::map<std::string, std::string>& saved, cons
       std::string stem = name.substr(0, name.size() - 4);
       bool encapsulates = saved.count(stem + ".html") || saved.count(stem + ".txt");
       if (!encapsulates) {
-        EXPECT_TRUE(named.count(name)) << label << ": RTF body " << name;
+        EXPECT_EQ(contents.count(bytes) != 0, rtfShowsText) << label << ": RTF body " << name;
       }
     } else if (isBodyName(name)) {
       std::string text = bytes.starts_with(kByteOrderMark) ? bytes.substr(kByteOrderMark.size()) : bytes;
+      // A text of blanks and line ends only shows nothing.
+      if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
       EXPECT_TRUE(contents.count(text)) << label << ": body " << name;
     } else {
       std::string original = named.count(name) ? name : withoutSuffix(name);
@@ -215,6 +220,30 @@ void expectEverythingSaved(const std::map<std::string, std::string>& saved, cons
       EXPECT_TRUE(found) << label << ": attachment " << name;
     }
   }
+}
+
+// The multipart/signed entity in message: from its Content-Type line to its
+// closing boundary, as it is written there.
+std::string signedEntityOf(const std::string& message) {
+  std::size_t start = message.find("Content-Type: multipart/signed");
+  if (start == std::string::npos) return "";
+  std::size_t key = message.find("boundary=\"", start);
+  if (key == std::string::npos) return "";
+  key += 10;
+  std::string boundary = "--" + message.substr(key, message.find('"', key) - key) + "--";
+  std::size_t end = message.find(boundary, key);
+  if (end == std::string::npos) return "";
+  return message.substr(start, end + boundary.size() - start) + "\n";
+}
+
+// openssl smime -verify (the certificate itself not checked) on the signed
+// entity message holds; true when there is none to check it with.
+bool signatureVerifies(const std::string& message) {
+  if (std::system("openssl version >/dev/null 2>&1") != 0) return true;
+  TempDir dir;
+  std::ofstream(dir / "entity.eml", std::ios::binary) << signedEntityOf(message);
+  std::string command = "openssl smime -verify -noverify -in '" + (dir / "entity.eml").string() + "' -out /dev/null 2>/dev/null";
+  return std::system(command.c_str()) == 0;
 }
 
 // ---- Wrapping a stream in the messages it arrives in ----
@@ -376,8 +405,16 @@ TEST(Mime, RealStreamsBareAndWrapped) {
       EXPECT_TRUE(onlyLineEnd(output, form.crlf)) << label;
       Parsed parsed = parse(output);
       ASSERT_TRUE(parsed.parsed) << label;
-      // oom.tnef holds nothing; its stream goes along as it stands.
-      if (name != "oom.tnef") expectEverythingSaved(saved, parsed, label);
+      // oom.tnef holds nothing; its stream goes along as it stands. The
+      // signed message is its signed entity, whose signature still verifies.
+      if (name == "uponu-signed.tnef") {
+        EXPECT_TRUE(signatureVerifies(output)) << label;
+      } else if (name != "oom.tnef") {
+        // Two RTF bodies show no text: the meeting's (a line break), and the
+        // Russian mail's (only the places of its attachments).
+        expectEverythingSaved(saved, parsed, label,
+                              name != "horde-TnefMeetingRequest.tnef" && name != "mailtnef-winmail-cp1251.tnef");
+      }
       TempDir dir;
       std::ofstream(dir / "out.eml", std::ios::binary) << output;
       std::string python = pythonView(dir / "out.eml");
@@ -397,7 +434,12 @@ TEST(Mime, RealStreamsBareAndWrapped) {
       EXPECT_EQ(parsed.leaves[1].content + newline, lines(kOtherAttachment)) << label;
       std::string head = form.input.substr(0, form.input.find("--outer" + newline + "Content-Type: application/"));
       EXPECT_EQ(output.compare(0, head.size(), head), 0) << label;
-      EXPECT_EQ(output.find("winmail.dat"), name == "oom.tnef" ? output.find("winmail.dat") : std::string::npos) << label;
+      // No TNEF part is left, but oom.tnef's, as it stood.
+      std::size_t kept = std::count_if(parsed.leaves.begin(), parsed.leaves.end(), [&](const Leaf& leaf) {
+        return leaf.filename == "winmail.dat" && leaf.content == stream;
+      });
+      EXPECT_EQ(kept, name == "oom.tnef" ? 1u : 0u) << label;
+      EXPECT_TRUE(parsed.ofType("application/ms-tnef").empty() || name == "oom.tnef") << label;
     }
   }
 }
@@ -1058,6 +1100,290 @@ TEST(Mime, ManyMessagesInOneRun) {
   EXPECT_EQ(blocked.status, 75);
   EXPECT_NE(blocked.err.find("cannot write out/mail.eml: Is a directory"), std::string::npos) << blocked.err;
   EXPECT_EQ(runMimeWith({"--output-dir", "no-such-dir", "a/note.tnef"}, options).status, 75);
+}
+
+}  // namespace
+}  // namespace wendrel::test
+
+namespace wendrel::test {
+namespace {
+
+// ---- Every kind of message ----
+
+// Converts a stream bare and inside a message; each must read back without
+// a defect and leave no TNEF part. Returns the two outputs.
+std::vector<std::string> convertBothWays(const Bytes& stream, const std::string& label) {
+  std::vector<std::string> outputs;
+  for (const std::string& input : {bytesText(stream), wrapped(bytesText(stream), "application/ms-tnef")}) {
+    RunResult result = convertSteadily(input, label);
+    EXPECT_EQ(result.status, 0) << label << result.err;
+    Parsed parsed = parse(result.out);
+    EXPECT_TRUE(parsed.parsed) << label;
+    EXPECT_TRUE(parsed.ofType("application/ms-tnef").empty()) << label;
+    TempDir dir;
+    std::ofstream(dir / "out.eml", std::ios::binary) << result.out;
+    std::string python = pythonView(dir / "out.eml");
+    EXPECT_TRUE(python.empty() || python.find("defects 0") != std::string::npos) << label << ": " << python;
+    outputs.push_back(result.out);
+  }
+  return outputs;
+}
+
+TEST(MimeKinds, ReceiptsAreDispositionNotifications) {
+  struct Case {
+    std::string messageClass, disposition, says;
+  } cases[] = {
+      {"REPORT.IPM.Note.IPNRN", "displayed", "was read on Tue, 05 Mar 2024 09:00:00 +0000."},
+      {"report.ipm.note.ipnnrn", "deleted", "was deleted without being read on Tue, 05 Mar 2024 09:00:00 +0000."},
+      {"IPM.Microsoft Mail.Read Receipt", "displayed", "was read on"},
+  };
+  for (const Case& c : cases) {
+    ItemProperties p;
+    p.text(0x0049, "Quarterly figures").text(0x0074, "grace@example.org").time(0x0032, unixTime(2024, 3, 5, 9))
+        .time(0x004E, unixTime(2024, 3, 4, 17)).text(0x1046, "<1234@example.org>")
+        .text(0x0C1A, "Grace Hopper").text(0x5D01, "grace@example.org");
+    for (const std::string& output : convertBothWays(calendarStream(c.messageClass, p), c.messageClass)) {
+      EXPECT_NE(output.find("report-type=disposition-notification"), std::string::npos) << c.messageClass;
+      Parsed parsed = parse(output);
+      std::vector<const Leaf*> text = parsed.ofType("text/plain");
+      std::vector<const Leaf*> report = parsed.ofType("message/disposition-notification");
+      ASSERT_FALSE(text.empty()) << c.messageClass;
+      ASSERT_EQ(report.size(), 1u) << c.messageClass;
+      EXPECT_EQ(report[0]->path.back(), "multipart/report");
+      EXPECT_NE(text.back()->content.find("Subject: Quarterly figures"), std::string::npos) << text.back()->content;
+      EXPECT_NE(text.back()->content.find(c.says), std::string::npos) << text.back()->content;
+      for (const std::string& field : {std::string("Final-Recipient: rfc822;grace@example.org"),
+                                       std::string("Original-Message-ID: <1234@example.org>"),
+                                       "Disposition: manual-action/MDN-sent-manually; " + c.disposition}) {
+        EXPECT_NE(report[0]->content.find(field), std::string::npos) << c.messageClass << ": " << report[0]->content;
+      }
+    }
+  }
+}
+
+TEST(MimeKinds, DeliveryReportsAreDeliveryStatusNotifications) {
+  ItemProperties byCode = recipientRow("Grace Hopper", "grace@example.org", 1);
+  byCode.integer(0x0C20, 511).text(0x0C21, "mx.example.org")
+      .text(0x0C1B, "<mx.example.org #5.1.1 smtp;550 5.1.1 no such user>");
+  ItemProperties byDiagnostic = recipientRow("Alan Turing", "alan@example.org", 1);
+  byDiagnostic.integer(0x0C05, 48).integer(0x0C04, 0);
+  Bytes rows = recipientTable({byCode, byDiagnostic});
+  struct Case {
+    std::string messageClass, action, grace, alan;
+  } cases[] = {
+      {"REPORT.IPM.Note.NDR", "failed", "5.1.1", "5.1.2"},
+      {"REPORT.IPM.Note.DR", "delivered", "5.1.1", "2.0.0"},
+      {"Report.IPM.Note.Delayed.DR", "delayed", "5.1.1", "4.0.0"},
+  };
+  for (const Case& c : cases) {
+    ItemProperties p;
+    p.text(0x0049, "Quarterly figures").text(0x6820, "relay.example.org");
+    for (const std::string& output : convertBothWays(calendarStream(c.messageClass, p, rows), c.messageClass)) {
+      EXPECT_NE(output.find("report-type=delivery-status"), std::string::npos) << c.messageClass;
+      Parsed parsed = parse(output);
+      std::vector<const Leaf*> report = parsed.ofType("message/delivery-status");
+      ASSERT_EQ(report.size(), 1u) << c.messageClass;
+      const std::string& fields = report[0]->content;
+      for (std::string field : {"Reporting-MTA: dns; relay.example.org\n\nFinal-Recipient: rfc822;grace@example.org\n"
+                                "Action: " + c.action + "\nStatus: " + c.grace + "\nRemote-MTA: dns; mx.example.org\n"
+                                "Diagnostic-Code: smtp;550 5.1.1 no such user\n",
+                                "Final-Recipient: rfc822;alan@example.org\nAction: " + c.action + "\nStatus: " + c.alan + "\n"}) {
+        std::string lf = withLf(fields);
+        EXPECT_NE(lf.find(field), std::string::npos) << c.messageClass << ":\n" << lf;
+      }
+      // The text the report made, before its report part.
+      std::vector<const Leaf*> text = parsed.ofType("text/plain");
+      ASSERT_FALSE(text.empty());
+      EXPECT_EQ(text.back()->path.back(), "multipart/report");
+      EXPECT_NE(text.back()->content.find("Grace Hopper <grace@example.org>"), std::string::npos) << text.back()->content;
+    }
+  }
+}
+
+TEST(MimeKinds, RecallsSayWhatTheyAre) {
+  ItemProperties p;
+  p.text(0x0049, "Quarterly figures").text(0x0C1A, "Ada Lovelace").text(0x5D01, "ada@example.org");
+  for (const std::string& output : convertBothWays(calendarStream("IPM.Outlook.Recall", p), "recall")) {
+    Parsed parsed = parse(output);
+    std::vector<const Leaf*> text = parsed.ofType("text/plain");
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(withLf(text.back()->content), "Ada Lovelace would like to recall the message, \"Quarterly figures\".\n");
+  }
+  // One that says it in its own words keeps them.
+  if (corpusDirectory().empty()) GTEST_SKIP() << noCorpus();
+  Bytes real = textBytes(readFile(corpusDirectory() / "lkml-recall-cp949.tnef"));
+  for (const std::string& output : convertBothWays(real, "lkml recall")) {
+    Parsed parsed = parse(output);
+    std::vector<const Leaf*> text = parsed.ofType("text/plain");
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(text.back()->content.find("[PATCH] arm64: fpsimd"), std::string::npos) << text.back()->content;
+  }
+}
+
+// Signed and encrypted mail keeps what makes it so: the signed entity goes
+// as it stands and still verifies; the encrypted data, under its type,
+// still decrypts. With a key and a certificate made here for the test.
+TEST(MimeKinds, SignedAndEncryptedMailStaysSo) {
+  if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is not installed";
+  TempDir dir;
+  auto run = [&](const std::string& command) {
+    return std::system(("cd '" + dir.path().string() + "' && " + command + " >/dev/null 2>&1").c_str()) == 0;
+  };
+  ASSERT_TRUE(run("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj /CN=wendrel-test"));
+  std::ofstream(dir / "content.eml", std::ios::binary)
+      << "Content-Type: text/plain; charset=us-ascii\r\n\r\nSigned with a long line " << std::string(200, 'x') << "\r\n";
+  ASSERT_TRUE(run("openssl smime -sign -in content.eml -signer cert.pem -inkey key.pem -out signed.eml"));
+  ASSERT_TRUE(run("openssl smime -encrypt -in content.eml -outform DER -out encrypted.der cert.pem"));
+  auto smimeStream = [](std::string_view messageClass, const std::string& data, std::string_view type) {
+    return StreamBuilder().record(0x00078008, cString(messageClass)).record(0x00018004, cString("Secure"))
+        .record(0x00069002, Bytes(14, 0), 2).record(0x00018010, cString("smime.p7m"), 2)
+        .record(0x0006800F, textBytes(data), 2)
+        .record(0x00069005, MapiListBuilder().unicode(0x370E001F, type).bytes(), 2).bytes();
+  };
+  Bytes signedStream = smimeStream("IPM.Note.SMIME.MultipartSigned", readFile(dir / "signed.eml"), "multipart/signed");
+  std::vector<std::string> outputs = convertBothWays(signedStream, "signed");
+  outputs.push_back(convertSteadily(withLf(wrapped(bytesText(signedStream), "application/ms-tnef")), "signed LF").out);
+  for (const std::string& output : outputs) {
+    EXPECT_TRUE(signatureVerifies(output)) << output;
+    Parsed parsed = parse(output);
+    // (openssl names it with "x-".)
+    EXPECT_EQ(parsed.ofType("application/x-pkcs7-signature").size() + parsed.ofType("application/pkcs7-signature").size(), 1u);
+  }
+  EXPECT_TRUE(onlyLineEnd(outputs.back(), false));
+  // The encrypted data is the message's body, and decrypts.
+  Bytes encrypted = smimeStream("IPM.Note.SMIME", readFile(dir / "encrypted.der"), "application/pkcs7-mime");
+  outputs = convertBothWays(encrypted, "encrypted");
+  std::ofstream(dir / "bare.eml", std::ios::binary) << outputs[0];
+  EXPECT_NE(outputs[0].find("smime-type=enveloped-data"), std::string::npos) << outputs[0];
+  ASSERT_TRUE(run("openssl smime -decrypt -in bare.eml -recip cert.pem -inkey key.pem -out decrypted.eml"));
+  EXPECT_EQ(readFile(dir / "decrypted.eml"), readFile(dir / "content.eml"));
+}
+
+// The real receipt, signed message and task request.
+TEST(MimeKinds, RealReceiptSignedMailAndTaskRequest) {
+  if (corpusDirectory().empty()) GTEST_SKIP() << noCorpus();
+  auto stream = [](const char* name) { return textBytes(readFile(corpusDirectory() / name)); };
+  for (const std::string& output : convertBothWays(stream("spamassassin-read-receipt-cp1250.tnef"), "receipt")) {
+    Parsed parsed = parse(output);
+    std::vector<const Leaf*> report = parsed.ofType("message/disposition-notification");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_NE(report[0]->content.find("Final-Recipient: rfc822;miha.mohorcic@ijs.si"), std::string::npos);
+    EXPECT_NE(report[0]->content.find("; displayed"), std::string::npos);
+    EXPECT_NE(parsed.ofType("text/plain").back()->content.find("Subject: PhD tema"), std::string::npos);
+  }
+  for (const std::string& output : convertBothWays(stream("horde-activesync-task-from-mike.tnef"), "task request")) {
+    Parsed parsed = parse(output);
+    std::vector<const Leaf*> calendars = parsed.ofType("text/calendar");
+    ASSERT_EQ(calendars.size(), 1u);
+    EXPECT_EQ(calendars[0]->filename, "Task from Mike.ics");
+    EXPECT_EQ(calendars[0]->disposition, "attachment");
+    // What a mail program shows: the request's own text.
+    bool shown = std::any_of(parsed.leaves.begin(), parsed.leaves.end(), [](const Leaf& leaf) {
+      return leaf.content.find("Due Date:") != std::string::npos && leaf.type == "text/plain";
+    });
+    EXPECT_TRUE(shown);
+  }
+  std::string signedOutput = convertBothWays(stream("uponu-signed.tnef"), "signed")[0];
+  EXPECT_TRUE(signatureVerifies(signedOutput));
+  EXPECT_EQ(signedOutput.find("Subject: Outlook 2003 signiert + Anhang\n"), 0u) << signedOutput.substr(0, 300);
+}
+
+// Tasks, which mail programs do not show as invitations, go after the
+// bodies as a file; meetings stay among them.
+TEST(MimeKinds, TasksAreFilesMeetingsAreInvitations) {
+  ItemProperties task;
+  task.text(0x0037, "Paint the shed").text(0x1000, "Before the rain.");
+  ItemProperties meetingProperties;
+  meetingProperties.text(0x0037, "Review").time(NamedSet::appointment, 0x820D, unixTime(2024, 3, 4, 17))
+      .time(NamedSet::appointment, 0x820E, unixTime(2024, 3, 4, 18)).text(0x1000, "The figures.");
+  struct Case {
+    std::string name;
+    Bytes stream;
+    bool attached;
+  } cases[] = {
+      {"task", calendarStream("IPM.Task", task), true},
+      {"meeting", calendarStream("IPM.Schedule.Meeting.Request", meetingProperties), false},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& output : convertBothWays(c.stream, c.name)) {
+      Parsed parsed = parse(output);
+      std::vector<const Leaf*> calendars = parsed.ofType("text/calendar");
+      ASSERT_EQ(calendars.size(), 1u) << c.name;
+      EXPECT_EQ(calendars[0]->path.back() == "multipart/alternative", !c.attached) << c.name;
+      EXPECT_EQ(calendars[0]->disposition == "attachment", c.attached) << c.name;
+      if (c.attached) {
+        EXPECT_EQ(calendars[0]->filename, "Paint the shed.ics");
+      }
+      EXPECT_FALSE(parsed.ofType("text/plain").empty()) << c.name;
+    }
+  }
+}
+
+// cid: URLs are percent-encoded (RFC 2392).
+TEST(MimeKinds, PicturesByEncodedContentIds) {
+  ItemProperties p;
+  p.binary(0x1013, textBytes("<img src=\"cid:chart%40example.com\"><img src=\"CID:Other@Example.com\">"));
+  StreamBuilder stream;
+  stream.record(0x00069003, p.bytes());
+  for (const char* id : {"chart@example.com", "<other@example.com>"}) {
+    stream.record(0x00069002, Bytes(14, 0), 2).record(0x00018010, cString("p.png"), 2)
+        .record(0x0006800F, textBytes("\x89PNG"), 2)
+        .record(0x00069005, MapiListBuilder().unicode(0x3712001F, id).bytes(), 2);
+  }
+  for (const std::string& output : convertBothWays(stream.bytes(), "cid")) {
+    Parsed parsed = parse(output);
+    std::size_t inline_ = 0;
+    for (const Leaf& leaf : parsed.leaves) {
+      if (leaf.filename == "p.png" && leaf.disposition == "inline" && leaf.path.back() == "multipart/related") ++inline_;
+    }
+    EXPECT_EQ(inline_, 2u) << output;
+  }
+}
+
+// Names made from a subject hold nothing a file name may not; attached
+// messages have one; an RTF body that shows no text is left out.
+TEST(MimeKinds, NamesMadeFromSubjects) {
+  Bytes inner = StreamBuilder().record(0x00018004, cString("Re: \"Plan\" <v2>?")).record(0x0002800C, cString("inner text"))
+                    .bytes();
+  Bytes untitled = StreamBuilder().record(0x0002800C, cString("no subject")).bytes();
+  ItemProperties shows, blank;
+  shows.binary(0x1009, compressedRtf("{\\rtf1\\ansi Quarterly figures\\par}"));
+  blank.binary(0x1009, compressedRtf("{\\rtf1\\ansi\\par\\par}"));
+  StreamBuilder stream;
+  stream.record(0x00018004, cString("Figures: Q1|Q2")).record(0x00069003, shows.bytes());
+  for (const Bytes& message : {inner, untitled}) {
+    stream.record(0x00069002, Bytes(14, 0), 2).record(0x00069005, objectProperties({embeddedMessage(message)}), 2);
+  }
+  for (const std::string& output : convertBothWays(stream.bytes(), "names")) {
+    std::vector<std::string> names;
+    for (const Leaf& leaf : parse(output).leaves) {
+      if (leaf.filename.ends_with(".rtf")) names.push_back(leaf.filename);
+    }
+    EXPECT_NE(output.find("filename=\"Re_ _Plan_ _v2__.eml\""), std::string::npos) << output;
+    EXPECT_NE(output.find("filename=message.eml"), std::string::npos) << output;
+    EXPECT_EQ(names, std::vector<std::string>{"Figures_ Q1_Q2.rtf"});
+  }
+  Bytes blankBody = StreamBuilder().record(0x00018004, cString("x")).record(0x00069003, blank.bytes()).bytes();
+  RunResult result = convertBytes(wrapped(bytesText(blankBody), "application/ms-tnef"));
+  EXPECT_EQ(result.out.find("application/rtf"), std::string::npos) << result.out;
+  EXPECT_EQ(decodeAndSave(blankBody).files.size(), 1u);  // wendrel -s still saves it
+}
+
+// A message that shows nothing (a list, a task without text) holds one empty
+// text, not an empty multipart.
+TEST(MimeKinds, NothingToShowIsAnEmptyText) {
+  Bytes list = StreamBuilder().record(0x00078008, cString("IPM.DistList")).record(0x00018004, cString("Team")).bytes();
+  StreamBuilder stream;
+  stream.record(0x0002800C, cString("Our team.")).record(0x00069002, Bytes(14, 0), 2)
+      .record(0x00069005, objectProperties({embeddedMessage(list)}), 2);
+  for (const std::string& output : convertBothWays(stream.bytes(), "empty")) {
+    Parsed parsed = parse(output);
+    bool empty = std::any_of(parsed.leaves.begin(), parsed.leaves.end(), [](const Leaf& leaf) {
+      return leaf.type == "text/plain" && leaf.content.empty() && leaf.path.back() == "multipart/mixed" &&
+             leaf.path.size() >= 2 && leaf.path[leaf.path.size() - 2] == "message/rfc822";
+    });
+    EXPECT_TRUE(empty) << output;
+  }
 }
 
 }  // namespace
