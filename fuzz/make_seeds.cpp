@@ -450,6 +450,27 @@ int main(int argc, char** argv) {
   write(dir / "mime-octet-stream.eml", message("application/octet-stream", false));
   write(dir / "mime-forwarded.eml", message("application/vnd.ms-tnef", true));
   write(dir / "mime-plain.eml", textBytes("From: a@example.org\r\nSubject: plain\r\n\r\nno TNEF here\r\n"));
+  // Reports, a recall and S/MIME: what becomes a report or the entity carried.
+  ItemProperties report;
+  report.text(0x0049, "Figures").text(0x0074, "grace@example.org").time(0x0032, 1709629200).text(0x1046, "<1@example.org>")
+      .text(0x6820, "relay.example.org").text(0x0C1A, "Grace").text(0x5D01, "grace@example.org");
+  ItemProperties failed = recipientRow("Alan", "alan@example.org", 1);
+  failed.integer(0x0C20, 511).integer(0x0C05, 48).text(0x0C1B, "<mx #5.1.1 smtp;550 no such user>").text(0x0C21, "mx");
+  Bytes reportRows = recipientTable({failed});
+  for (const char* reportClass : {"REPORT.IPM.Note.IPNRN", "REPORT.IPM.Note.IPNNRN", "REPORT.IPM.Note.NDR",
+                                  "REPORT.IPM.Note.Delayed.DR", "IPM.Outlook.Recall"}) {
+    write(dir / ("report-" + std::string(reportClass) + ".tnef"), calendarStream(reportClass, report, reportRows));
+  }
+  std::string entity = "MIME-Version: 1.0\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\";\r\n"
+                       "\tmicalg=sha-256; boundary=\"s\"\r\n\r\n--s\r\nContent-Type: text/plain\r\n\r\nsigned\r\n"
+                       "--s\r\nContent-Type: application/pkcs7-signature\r\n\r\nMIIB\r\n--s--\r\n";
+  for (const auto& [secureClass, data] : {std::pair{"IPM.Note.SMIME.MultipartSigned", entity},
+                                          std::pair{"IPM.Note.SMIME", std::string("\x30\x80\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x03")}}) {
+    Bytes secure = StreamBuilder().record(attMessageClass, cString(secureClass)).record(attSubject, cString("Secure"))
+                       .record(0x00069002, Bytes(14, 0), 2).record(attAttachTitle, cString("smime.p7m"), 2)
+                       .record(attAttachData, textBytes(data), 2).bytes();
+    write(dir / ("smime-" + std::string(secureClass) + ".tnef"), secure);
+  }
   // The line ends and the envelope a message keeps as they came.
   auto lf = [](Bytes text) {
     Bytes result;
