@@ -278,6 +278,8 @@ std::string_view mapiTypeName(std::uint16_t type);
 // list holds none before its end or its first property that does not fit.
 std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t id,
                                                    char (&text)[kScratchSize]);
+// The first PT_BOOLEAN property with the given ID in a property list.
+std::optional<bool> findBooleanProperty(ByteView list, std::uint16_t id);
 // Calls visit with the data of each single-valued PT_OBJECT property with the
 // given ID in list, in order, until visit returns false or the list ends.
 void forEachObjectProperty(ByteView list, std::uint16_t id, bool (*visit)(ByteView data, void* context),

@@ -148,6 +148,17 @@ void keepBytesPart(PartKind kind, std::string_view name, ByteView bytes, ByteVie
   if (MessagePart* part = keepPart(kind, name, properties)) part->bytes = bytes;
 }
 
+// A contact's picture is an attachment marked as one (PR_ATTACHMENT_CONTACTPHOTO):
+// the message's record keeps its data, which its vCard carries.
+void keepContactPhoto(ByteView data, ByteView properties) {
+  constexpr std::uint16_t kAttachmentContactPhoto = 0x7FFF;
+  MessageRecord* message = currentMessage();
+  if (message == nullptr || message->properties.has(Prop::contactPhoto)) return;
+  if (!findBooleanProperty(properties, kAttachmentContactPhoto).value_or(false)) return;
+  constexpr std::uint16_t PT_BINARY = 0x0102;
+  message->properties.add(Prop::contactPhoto, PropertyValue{PT_BINARY, data, nullptr});
+}
+
 bool produceBytes(const void* source, BlockSink write, void* context) {
   const ByteView& bytes = *static_cast<const ByteView*>(source);
   return bytes.empty() || write(bytes, context);
@@ -307,7 +318,9 @@ void handleAttachmentData(ByteView value) {
   if (own.properties && holdsDecodedMessage(*own.properties)) return;
   char text[kScratchSize];
   std::string_view name = attachmentDataName(own, text);
-  keepBytesPart(PartKind::data, name, value, own.properties ? *own.properties : streamState().attachmentProperties);
+  ByteView properties = own.properties ? *own.properties : streamState().attachmentProperties;
+  keepContactPhoto(value, properties);
+  keepBytesPart(PartKind::data, name, value, properties);
   saveAttachment(name, FileContents{produceBytes, &value, value.size()});
 }
 

@@ -210,9 +210,15 @@ bool readProperty(ByteView list, std::size_t offset, Property& property) {
   std::uint16_t type = propertyType(*tag);
   property.tag = *tag;
   property.data = {};
-  bool fits = (type & kMultiValued) != 0
-                  ? skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)))
-                  : readValue(at, findType(type), property.data);
+  bool fits = false;
+  if ((type & kMultiValued) != 0) {
+    // A multi-valued property's data is its count and its values, as they lie.
+    std::size_t values = at.next;
+    fits = skipValues(at, findType(static_cast<std::uint16_t>(type & ~kMultiValued)));
+    if (fits) property.data = list.sub(values, at.next - values);
+  } else {
+    fits = readValue(at, findType(type), property.data);
+  }
   property.span = at.next - offset;
   return fits;
 }
@@ -284,7 +290,6 @@ std::optional<Prop> knownProperty(const Property& property) {
 
 void keepProperty(const Property& property, PropertySet& set, const codepage::CodePage* page) {
   std::uint16_t type = propertyType(property.tag);
-  if ((type & kMultiValued) != 0) return;
   std::optional<Prop> prop = knownProperty(property);
   if (prop && !set.has(*prop) && takesType(*prop, type)) set.add(*prop, PropertyValue{type, property.data, page});
 }
@@ -332,6 +337,17 @@ std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t 
   walkProperties(list, [&](const Property& property) {
     if (propertyId(property.tag) != id || !isString(propertyType(property.tag))) return true;
     found = stringValue(property, text);
+    return false;
+  });
+  return found;
+}
+
+std::optional<bool> findBooleanProperty(ByteView list, std::uint16_t id) {
+  constexpr std::uint16_t PT_BOOLEAN = 0x000B;
+  std::optional<bool> found;
+  walkProperties(list, [&](const Property& property) {
+    if (property.tag != (std::uint32_t{id} << 16 | PT_BOOLEAN)) return true;
+    found = property.data.word(0) != 0;
     return false;
   });
   return found;

@@ -48,10 +48,14 @@ constexpr std::uint16_t PT_I2 = 0x0002, PT_LONG = 0x0003, PT_R4 = 0x0004, PT_DOU
 
 // The kinds of value a kept property may have; a value of another type is
 // not kept.
-enum class Kind : std::uint8_t { text, integer, boolean, floating, time, binary, date };
+enum class Kind : std::uint8_t { text, integer, boolean, floating, time, binary, date, texts, binaries };
+
+constexpr std::uint16_t kMultiValued = 0x1000;
 
 bool ofKind(Kind kind, std::uint16_t type) {
   switch (kind) {
+    case Kind::texts: return type == (kMultiValued | PT_STRING8) || type == (kMultiValued | PT_UNICODE);
+    case Kind::binaries: return type == (kMultiValued | PT_BINARY);
     case Kind::text: return type == PT_STRING8 || type == PT_UNICODE;
     case Kind::integer: return type == PT_LONG || type == PT_I2 || type == PT_I8 || type == PT_BOOLEAN;
     case Kind::boolean: return type == PT_BOOLEAN || type == PT_LONG || type == PT_I2;
@@ -65,7 +69,9 @@ bool ofKind(Kind kind, std::uint16_t type) {
 
 // ---- The catalogue ----
 
-enum class Set : std::uint8_t { attribute, tagged, meeting, appointment, common, task, internetHeaders };
+// attachment: kept from an attachment of the message, not from a list.
+enum class Set : std::uint8_t { attribute, tagged, meeting, appointment, common, task, address, internetHeaders,
+                                publicStrings, attachment };
 
 struct Known {
   Prop prop;
@@ -133,6 +139,85 @@ constexpr std::array<Known, static_cast<std::size_t>(Prop::count)> kCatalogue{{
     {Prop::originalMessageId, Set::tagged, 0x1046, Kind::text},
     {Prop::reportingMta, Set::tagged, 0x6820, Kind::text},
     {Prop::internetContentType, Set::internetHeaders, 0, Kind::text, "Content-Type"},
+    {Prop::attMessageId, Set::attribute, attMessageID, Kind::text},
+    {Prop::surname, Set::tagged, 0x3A11, Kind::text},
+    {Prop::givenName, Set::tagged, 0x3A06, Kind::text},
+    {Prop::middleName, Set::tagged, 0x3A44, Kind::text},
+    {Prop::displayNamePrefix, Set::tagged, 0x3A45, Kind::text},
+    {Prop::generation, Set::tagged, 0x3A05, Kind::text},
+    {Prop::nickname, Set::tagged, 0x3A4F, Kind::text},
+    {Prop::companyName, Set::tagged, 0x3A16, Kind::text},
+    {Prop::departmentName, Set::tagged, 0x3A18, Kind::text},
+    {Prop::title, Set::tagged, 0x3A17, Kind::text},
+    {Prop::profession, Set::tagged, 0x3A46, Kind::text},
+    {Prop::businessPhone, Set::tagged, 0x3A08, Kind::text},
+    {Prop::homePhone, Set::tagged, 0x3A09, Kind::text},
+    {Prop::home2Phone, Set::tagged, 0x3A2F, Kind::text},
+    {Prop::business2Phone, Set::tagged, 0x3A1B, Kind::text},
+    {Prop::otherPhone, Set::tagged, 0x3A1F, Kind::text},
+    {Prop::mobilePhone, Set::tagged, 0x3A1C, Kind::text},
+    {Prop::pagerPhone, Set::tagged, 0x3A21, Kind::text},
+    {Prop::carPhone, Set::tagged, 0x3A1E, Kind::text},
+    {Prop::isdnNumber, Set::tagged, 0x3A2D, Kind::text},
+    {Prop::homeFax, Set::tagged, 0x3A25, Kind::text},
+    {Prop::businessFax, Set::tagged, 0x3A24, Kind::text},
+    {Prop::primaryFax, Set::tagged, 0x3A23, Kind::text},
+    {Prop::primaryPhone, Set::tagged, 0x3A1A, Kind::text},
+    {Prop::assistantPhone, Set::tagged, 0x3A2E, Kind::text},
+    {Prop::callbackPhone, Set::tagged, 0x3A02, Kind::text},
+    {Prop::companyMainPhone, Set::tagged, 0x3A57, Kind::text},
+    {Prop::radioPhone, Set::tagged, 0x3A1D, Kind::text},
+    {Prop::ttyPhone, Set::tagged, 0x3A4B, Kind::text},
+    {Prop::telexNumber, Set::tagged, 0x3A2C, Kind::text},
+    {Prop::homePostOfficeBox, Set::tagged, 0x3A5E, Kind::text},
+    {Prop::homeStreet, Set::tagged, 0x3A5D, Kind::text},
+    {Prop::homeCity, Set::tagged, 0x3A59, Kind::text},
+    {Prop::homeState, Set::tagged, 0x3A5C, Kind::text},
+    {Prop::homePostalCode, Set::tagged, 0x3A5B, Kind::text},
+    {Prop::homeCountry, Set::tagged, 0x3A5A, Kind::text},
+    {Prop::otherPostOfficeBox, Set::tagged, 0x3A64, Kind::text},
+    {Prop::otherStreet, Set::tagged, 0x3A63, Kind::text},
+    {Prop::otherCity, Set::tagged, 0x3A5F, Kind::text},
+    {Prop::otherState, Set::tagged, 0x3A62, Kind::text},
+    {Prop::otherPostalCode, Set::tagged, 0x3A61, Kind::text},
+    {Prop::otherCountry, Set::tagged, 0x3A60, Kind::text},
+    {Prop::businessHomePage, Set::tagged, 0x3A51, Kind::text},
+    {Prop::personalHomePage, Set::tagged, 0x3A50, Kind::text},
+    {Prop::birthday, Set::tagged, 0x3A42, Kind::time},
+    {Prop::weddingAnniversary, Set::tagged, 0x3A41, Kind::time},
+    {Prop::spouseName, Set::tagged, 0x3A48, Kind::text},
+    {Prop::managerName, Set::tagged, 0x3A4E, Kind::text},
+    {Prop::assistantName, Set::tagged, 0x3A30, Kind::text},
+    {Prop::attachContactPhoto, Set::tagged, 0x7FFF, Kind::boolean},
+    {Prop::email1DisplayName, Set::address, 0x8080, Kind::text},
+    {Prop::email1AddressType, Set::address, 0x8082, Kind::text},
+    {Prop::email1Address, Set::address, 0x8083, Kind::text},
+    {Prop::email1OriginalDisplayName, Set::address, 0x8084, Kind::text},
+    {Prop::email2DisplayName, Set::address, 0x8090, Kind::text},
+    {Prop::email2AddressType, Set::address, 0x8092, Kind::text},
+    {Prop::email2Address, Set::address, 0x8093, Kind::text},
+    {Prop::email2OriginalDisplayName, Set::address, 0x8094, Kind::text},
+    {Prop::email3DisplayName, Set::address, 0x80A0, Kind::text},
+    {Prop::email3AddressType, Set::address, 0x80A2, Kind::text},
+    {Prop::email3Address, Set::address, 0x80A3, Kind::text},
+    {Prop::email3OriginalDisplayName, Set::address, 0x80A4, Kind::text},
+    {Prop::workStreet, Set::address, 0x8045, Kind::text},
+    {Prop::workCity, Set::address, 0x8046, Kind::text},
+    {Prop::workState, Set::address, 0x8047, Kind::text},
+    {Prop::workPostalCode, Set::address, 0x8048, Kind::text},
+    {Prop::workCountry, Set::address, 0x8049, Kind::text},
+    {Prop::workPostOfficeBox, Set::address, 0x804A, Kind::text},
+    {Prop::postalAddressId, Set::address, 0x8022, Kind::integer},
+    {Prop::fileUnder, Set::address, 0x8005, Kind::text},
+    {Prop::instantMessagingAddress, Set::address, 0x8062, Kind::text},
+    {Prop::freeBusyLocation, Set::address, 0x80D8, Kind::text},
+    {Prop::birthdayLocal, Set::address, 0x80DE, Kind::time},
+    {Prop::weddingAnniversaryLocal, Set::address, 0x80DF, Kind::time},
+    {Prop::distributionListName, Set::address, 0x8053, Kind::text},
+    {Prop::distributionListOneOffMembers, Set::address, 0x8054, Kind::binaries},
+    {Prop::distributionListMembers, Set::address, 0x8055, Kind::binaries},
+    {Prop::keywords, Set::publicStrings, 0, Kind::texts, "Keywords"},
+    {Prop::contactPhoto, Set::attachment, 0, Kind::binary},
     {Prop::attendeeCriticalChange, Set::meeting, 0x0001, Kind::time},
     {Prop::globalObjectId, Set::meeting, 0x0003, Kind::binary},
     {Prop::cleanGlobalObjectId, Set::meeting, 0x0023, Kind::binary},
@@ -182,7 +267,9 @@ constexpr std::uint32_t namedKey(Set set, std::uint32_t number) {
 }
 
 // Named by a number: in a named set, without a name.
-constexpr bool numbered(const Known& known) { return known.set > Set::tagged && known.name.empty(); }
+constexpr bool numbered(const Known& known) {
+  return known.set > Set::tagged && known.set != Set::attachment && known.name.empty();
+}
 
 template <std::size_t N>
 consteval std::array<Keyed, N> rowsOf(bool named, Set only = Set::attribute) {
@@ -223,7 +310,7 @@ struct NamedSet {
   Guid guid;
   Set set;
 };
-constexpr std::array<NamedSet, 5> kNamedSets{{
+constexpr std::array<NamedSet, 7> kNamedSets{{
     // PSETID_Meeting {6ED8DA90-450B-101B-98DA-00AA003F1305}
     {{0x90, 0xDA, 0xD8, 0x6E, 0x0B, 0x45, 0x1B, 0x10, 0x98, 0xDA, 0x00, 0xAA, 0x00, 0x3F, 0x13, 0x05}, Set::meeting},
     // PSETID_Appointment {00062002-0000-0000-C000-000000000046}
@@ -232,8 +319,12 @@ constexpr std::array<NamedSet, 5> kNamedSets{{
     {{0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::common},
     // PSETID_Task {00062003-0000-0000-C000-000000000046}
     {{0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::task},
+    // PSETID_Address {00062004-0000-0000-C000-000000000046}
+    {{0x04, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::address},
     // PS_INTERNET_HEADERS {00020386-0000-0000-C000-000000000046}
     {{0x86, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::internetHeaders},
+    // PS_PUBLIC_STRINGS {00020329-0000-0000-C000-000000000046}
+    {{0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}, Set::publicStrings},
 }};
 
 // The set a GUID stands for. The sets differ in their first four bytes: one
@@ -397,6 +488,23 @@ std::optional<std::int64_t> dateValue(const PropertyValue* value) {
     return std::nullopt;
   }
   return civil::toSeconds({{date.year, date.month, date.day}, date.hour, date.minute, date.second});
+}
+
+bool forEachValue(const PropertyValue* value, bool (*visit)(const PropertyValue& single, void* context), void* context) {
+  if (value == nullptr || (value->type & kMultiValued) == 0) return true;
+  auto base = static_cast<std::uint16_t>(value->type & ~kMultiValued);
+  ByteView data = value->data;
+  std::uint32_t count = data.dword(0);
+  std::size_t at = 4;
+  // The walk kept only what fits: counted values of strings and bytes.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t length = data.dword(at);
+    if (!data.contains(at + 4, length)) return false;
+    PropertyValue single{base, data.sub(at + 4, length), value->codePage};
+    if (!visit(single, context)) return true;
+    at += 4 + ((std::size_t{length} + 3) & ~std::size_t{3});
+  }
+  return true;
 }
 
 std::optional<ByteView> binaryValue(const PropertyValue* value) {

@@ -12,7 +12,7 @@
 
 namespace wendrel::test {
 
-enum class NamedSet { meeting, appointment, common, task };
+enum class NamedSet { meeting, appointment, common, task, address, publicStrings };
 
 // The set's GUID as it is stored (the first three fields little-endian).
 inline Bytes setGuid(NamedSet set) {
@@ -25,12 +25,16 @@ inline Bytes setGuid(NamedSet set) {
       return {0x08, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
     case NamedSet::task:
       return {0x03, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    case NamedSet::address:
+      return {0x04, 0x20, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+    case NamedSet::publicStrings:
+      return {0x29, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   }
   return {};
 }
 
 inline constexpr std::uint16_t kPtLong = 0x0003, kPtDouble = 0x0005, kPtBoolean = 0x000B, kPtString8 = 0x001E,
-                               kPtUnicode = 0x001F, kPtSystime = 0x0040, kPtBinary = 0x0102;
+                               kPtUnicode = 0x001F, kPtSystime = 0x0040, kPtBinary = 0x0102, kMultiValued = 0x1000;
 
 // Unix seconds as a FILETIME's bytes.
 inline Bytes filetimeBytes(std::int64_t unixSeconds) {
@@ -55,6 +59,26 @@ class ItemProperties {
     appendBytes(body, encoded(type, value));
     list_.property(static_cast<std::uint32_t>(nextId_++) << 16 | type, body);
     return *this;
+  }
+  // A property named by a string in set.
+  ItemProperties& named(NamedSet set, std::string_view name, std::uint16_t type, const Bytes& value) {
+    Bytes body = setGuid(set);
+    appendDword(body, 1);
+    Bytes text = unicodeString(name);
+    appendDword(body, static_cast<std::uint32_t>(text.size()));
+    appendBytes(body, padded(text));
+    appendBytes(body, encoded(type, value));
+    list_.property(static_cast<std::uint32_t>(nextId_++) << 16 | type, body);
+    return *this;
+  }
+  // Multi-valued: a count, then each counted value.
+  ItemProperties& texts(NamedSet set, std::string_view name, const std::vector<std::string>& values) {
+    std::vector<Bytes> units;
+    for (const std::string& value : values) units.push_back(unicodeString(value));
+    return named(set, name, kMultiValued | kPtUnicode, MapiListBuilder::multiCountedValue(units));
+  }
+  ItemProperties& binaries(NamedSet set, std::uint32_t number, const std::vector<Bytes>& values) {
+    return named(set, number, kMultiValued | kPtBinary, MapiListBuilder::multiCountedValue(values));
   }
   ItemProperties& tagged(std::uint16_t id, std::uint16_t type, const Bytes& value) {
     list_.property(std::uint32_t{id} << 16 | type, encoded(type, value));
@@ -89,8 +113,10 @@ class ItemProperties {
   Bytes bytes() const { return list_.bytes(); }
 
  private:
-  // Fixed types are their slot; counted ones a value count, length, data, padding.
+  // Fixed types are their slot; counted ones a value count, length, data,
+  // padding; multi-valued ones are given whole.
   static Bytes encoded(std::uint16_t type, const Bytes& value) {
+    if ((type & kMultiValued) != 0) return value;
     bool counted = type == kPtString8 || type == kPtUnicode || type == kPtBinary || type == 0x000D;
     if (counted) return MapiListBuilder::countedValue(value);
     Bytes slot = value;
