@@ -2,6 +2,8 @@
 
 #include "base64.h"
 
+#include "wendrel/formats/base64.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -16,30 +18,10 @@ struct Base64PartClass {
   GMimePartClass parent_class;
 };
 
-constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+using wendrel::base64::encodeGroups;
+using wendrel::base64::encodeTail;
+using wendrel::base64::kDigits;
 constexpr std::size_t kLineBytes = 57;  // 76 characters of base64
-
-// Encodes whole groups of three bytes; returns the end of the text.
-char* encodeGroups(const unsigned char* in, std::size_t groups, char* out) {
-  for (std::size_t i = 0; i < groups; ++i, in += 3) {
-    unsigned group = unsigned{in[0]} << 16 | unsigned{in[1]} << 8 | in[2];
-    out[0] = kDigits[group >> 18];
-    out[1] = kDigits[group >> 12 & 63];
-    out[2] = kDigits[group >> 6 & 63];
-    out[3] = kDigits[group & 63];
-    out += 4;
-  }
-  return out;
-}
-
-char* encodeTail(const unsigned char* in, std::size_t count, char* out) {
-  unsigned group = unsigned{in[0]} << 16 | (count > 1 ? unsigned{in[1]} << 8 : 0u);
-  *out++ = kDigits[group >> 18];
-  *out++ = kDigits[group >> 12 & 63];
-  *out++ = count > 1 ? kDigits[group >> 6 & 63] : '=';
-  *out++ = '=';
-  return out;
-}
 
 // The content of the part, in lines of 76 characters, each ended by newline.
 ssize_t writeContent(GMimeStream* content, const char* newline, GMimeStream* stream) {

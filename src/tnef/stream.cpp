@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "wendrel/calendar.h"
+#include "wendrel/contacts.h"
 #include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
@@ -134,7 +135,10 @@ MessageRecord* walkStream(ByteView bytes, int depth) {
   {
     CurrentStream scope(state);
     walkMessage(bytes);
-    if (!keepWholeMessages) handleCalendarItem(*state.message);
+    if (!keepWholeMessages) {
+      handleCalendarItem(*state.message);
+      handleContact(*state.message);
+    }
   }
   if (keepWholeMessages) return message;
   freeMessage(message);

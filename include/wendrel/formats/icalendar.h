@@ -34,6 +34,9 @@ class ContentLines {
   // no parameter value can hold) becomes '\'' and control characters are
   // dropped.
   void parameter(std::string_view name, std::string_view value);
+  // ;NAME=A,B: a list of the writer's own tokens, left unquoted (quoted, the
+  // list would read as one value).
+  void parameterList(std::string_view name, std::string_view tokens);
   void raw(std::string_view value);
   void text(std::string_view value);
   // A BlockSink that escapes what it is handed as TEXT into lines (context:

@@ -99,6 +99,13 @@ void ContentLines::parameter(std::string_view name, std::string_view value) {
   if (quote) putByte('"');
 }
 
+void ContentLines::parameterList(std::string_view name, std::string_view tokens) {
+  putByte(';');
+  put(name);
+  putByte('=');
+  put(tokens);
+}
+
 void ContentLines::raw(std::string_view value) {
   if (!std::exchange(valueStarted_, true)) putByte(':');
   put(value);
