@@ -1369,10 +1369,9 @@ TEST(MimeKinds, NamesMadeFromSubjects) {
   EXPECT_EQ(decodeAndSave(blankBody).files.size(), 1u);  // wendrel -s still saves it
 }
 
-// A message that shows nothing (a list, a task without text) holds one empty
-// text, not an empty multipart.
+// A message that shows nothing holds one empty text, not an empty multipart.
 TEST(MimeKinds, NothingToShowIsAnEmptyText) {
-  Bytes list = StreamBuilder().record(0x00078008, cString("IPM.DistList")).record(0x00018004, cString("Team")).bytes();
+  Bytes list = StreamBuilder().record(0x00078008, cString("IPM.StickyNote")).record(0x00018004, cString("Team")).bytes();
   StreamBuilder stream;
   stream.record(0x0002800C, cString("Our team.")).record(0x00069002, Bytes(14, 0), 2)
       .record(0x00069005, objectProperties({embeddedMessage(list)}), 2);
@@ -1383,6 +1382,41 @@ TEST(MimeKinds, NothingToShowIsAnEmptyText) {
              leaf.path.size() >= 2 && leaf.path[leaf.path.size() - 2] == "message/rfc822";
     });
     EXPECT_TRUE(empty) << output;
+  }
+}
+
+// Contacts and lists, attached or the message itself, are vCard
+// attachments named as wendrel saves them; a list alone still has a body.
+TEST(MimeKinds, ContactsAndListsAreVCards) {
+  Bytes contact = StreamBuilder().record(0x00078008, cString("IPM.Contact"))
+                      .record(0x00069003, ItemProperties().text(0x3001, "Ada: Lovelace").text(0x3A08, "+1 555 0100").bytes())
+                      .bytes();
+  Bytes list = StreamBuilder().record(0x00078008, cString("IPM.DistList")).record(0x00018004, cString("Team")).bytes();
+  StreamBuilder note;
+  note.record(0x0002800C, cString("Two cards."));
+  for (const Bytes& message : {contact, list}) {
+    note.record(0x00069002, Bytes(14, 0), 2).record(0x00069005, objectProperties({embeddedMessage(message)}), 2);
+  }
+  struct Case {
+    std::string name;
+    Bytes stream;
+    std::vector<std::string> cards;
+  } cases[] = {
+      {"attached", note.bytes(), {"Ada_ Lovelace.vcf", "Team.vcf"}},
+      {"list alone", list, {"Team.vcf"}},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& output : convertBothWays(c.stream, c.name)) {
+      Parsed parsed = parse(output);
+      std::vector<std::string> names;
+      for (const Leaf* card : parsed.ofType("text/vcard")) {
+        names.push_back(card->filename);
+        EXPECT_EQ(card->disposition, "attachment");
+        EXPECT_TRUE(card->content.starts_with("BEGIN:VCARD\r\nVERSION:")) << card->content;
+      }
+      EXPECT_EQ(names, c.cards) << c.name;
+      EXPECT_TRUE(parsed.ofType("message/rfc822").empty()) << c.name;
+    }
   }
 }
 

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "wendrel/calendar.h"
+#include "wendrel/contacts.h"
 #include "wendrel/formats/civil_time.h"
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/compressed_rtf.h"
@@ -453,6 +454,11 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
   for (std::uint32_t i = 0; i < record.partCount; ++i) {
     const MessagePart& part = record.parts[i];
     if ((part.kind == PartKind::message && part.message == nullptr) || !takePart()) continue;
+    if (part.kind == PartKind::message && contactKindOf(*part.message) != ContactKind::none) {
+      // An attached contact or list is its vCard, which address books take.
+      attachments.push_back(contactPart(*part.message));
+      continue;
+    }
     if (part.kind == PartKind::message) {
       attachments.push_back(attachedMessage(part));
       if (part.message->endsDamaged() && takePart()) attachments.push_back(damagedMessage(part));
@@ -477,6 +483,7 @@ GMimeMultipart* Builder::content(const MessageRecord& record) {
     }
   }
   if (GMimeObject* rtf = rtfAttachment(record)) attachments.insert(attachments.begin(), rtf);
+  if (contactKindOf(record) != ContactKind::none) attachments.insert(attachments.begin(), contactPart(record));
   if (ReportKind report = reportKindOf(record); report != ReportKind::none) {
     return reportContent(record, report, alternatives, attachments);
   }
@@ -617,6 +624,18 @@ GMimeMessage* Builder::message(const MessageRecord& record) {
   g_mime_message_set_mime_part(message, body);
   g_object_unref(body);
   return message;
+}
+
+// A contact's or a list's vCard, named as wendrel saves it. vCard text has
+// CRLF line ends, so it goes in base64 (see textPart).
+GMimeObject* Builder::contactPart(const MessageRecord& record) {
+  char name[kScratchSize];
+  std::string_view fileName = contactFileName(record, name);
+  std::string card;
+  writeContact(record, contactKindOf(record), fileName, appendTo, &card);
+  GMimePart* part = textPart("text/vcard", streamOf(card), "utf-8");
+  setAttachment(GMIME_OBJECT(part), fileName);
+  return GMIME_OBJECT(part);
 }
 
 // ---- S/MIME ----

@@ -108,6 +108,7 @@ class Builder {
   GMimeObject* htmlPart(const MessageRecord& record, std::string& html);
   GMimeObject* calendarPart(const MessageRecord& record, bool& asAttachment);
   GMimeObject* rtfAttachment(const MessageRecord& record);
+  GMimeObject* contactPart(const MessageRecord& record);
   GMimeMultipart* multipart(const char* subtype, const std::vector<GMimeObject*>& parts);
   // A report: bodies (its text, else one made from it), its report part, and
   // its attachments (reports.cpp).
