@@ -21,6 +21,9 @@
 //                   recurrence and a time zone (writing calendar items)
 //   notes-10k.tnef  the same 10,000 messages as notes, which are no calendar
 //                   items: what decoding them costs without writing any
+//   contacts-10k.tnef, contact-notes-10k.tnef
+//                   10,000 attached contacts with a 6 KB photo each, and the
+//                   same messages as notes: what writing a vCard costs
 //   payload.bin     64 MiB of pseudo-random bytes (the base64 baseline)
 //   mime-bare.tnef  a stream holding payload.bin as an attachment
 //   mime-wrapped.eml
@@ -39,6 +42,7 @@
 #include <string>
 
 #include "calendar_builder.h"
+#include "contact_builder.h"
 #include "compound_file_builder.h"
 #include "recurrence_builder.h"
 #include "stream_builder.h"
@@ -207,6 +211,14 @@ Bytes attachedMeetings(std::size_t count, std::string_view messageClass) {
   return stream.bytes();
 }
 
+// Attached contacts, each with its photo.
+Bytes attachedContacts(std::size_t count, std::string_view messageClass) {
+  Bytes properties = objectProperties({embeddedMessage(contactStream(messageClass, typicalContact(), samplePhoto(6000)))});
+  StreamBuilder stream;
+  for (std::size_t i = 0; i < count; ++i) stream.record(0x00069002, Bytes(14, 0), 2).record(0x00069005, properties, 2);
+  return stream.bytes();
+}
+
 // A mail message with the stream as its TNEF part, in base64 lines of 76.
 Bytes wrappedStream(const Bytes& stream) {
   static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -251,7 +263,9 @@ int main(int argc, char** argv) {
             writeBytes(dir + "/ole.tnef", oleObjectStream()) &&
             writeBytes(dir + "/appointments-1k.tnef", attachedMeetings(1000, "IPM.Appointment")) &&
             writeBytes(dir + "/appointments-10k.tnef", attachedMeetings(10000, "IPM.Appointment")) &&
-            writeBytes(dir + "/notes-10k.tnef", attachedMeetings(10000, "IPM.Note"));
+            writeBytes(dir + "/notes-10k.tnef", attachedMeetings(10000, "IPM.Note")) &&
+            writeBytes(dir + "/contacts-10k.tnef", attachedContacts(10000, "IPM.Contact")) &&
+            writeBytes(dir + "/contact-notes-10k.tnef", attachedContacts(10000, "IPM.Note"));
   Bytes payload = randomBytes(std::size_t{64} << 20);
   Bytes bare = StreamBuilder().record(0x00018010, cString("payload.bin"), 2).record(0x0006800F, payload, 2).bytes();
   ok = ok && writeBytes(dir + "/payload.bin", payload) && writeBytes(dir + "/mime-bare.tnef", bare) &&

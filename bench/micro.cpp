@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "calendar_builder.h"
+#include "contact_builder.h"
 #include "recurrence_builder.h"
 #include "rtf_builder.h"
 #include "stream_builder.h"
@@ -344,48 +345,25 @@ void calendarItem(benchmark::State& state) {
   freeMessage(message);
 }
 
+enum class CardBench { photo, noPhoto, list };
+
 // A full contact with and without a 6 KB photo (what Outlook keeps of a
 // contact's picture), and a list of 50 one-off members,
 // each written as vCard to nothing: what a card costs beyond decoding its
 // message.
-Bytes oneOffMember(int i) {
-  Bytes id{0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
-  test::appendWord(id, 0);
-  test::appendWord(id, 0x8001);
-  std::string name = "Member " + std::to_string(i), address = "member" + std::to_string(i) + "@example.org";
-  for (std::string_view text : {std::string_view(name), std::string_view("SMTP"), std::string_view(address)}) {
-    test::appendBytes(id, test::unicodeString(text));
-  }
-  return id;
-}
-
-enum class CardBench { photo, noPhoto, list };
-
 Bytes contactBenchStream(CardBench kind) {
-  test::ItemProperties p;
-  test::StreamBuilder stream;
   if (kind == CardBench::list) {
     std::vector<Bytes> members;
-    for (int i = 0; i < 50; ++i) members.push_back(oneOffMember(i));
+    for (int i = 0; i < 50; ++i) {
+      std::string number = std::to_string(i);
+      members.push_back(test::oneOff("Member " + number, "SMTP", "member" + number + "@example.org"));
+    }
+    test::ItemProperties p;
     p.text(0x3001, "Everyone").binaries(test::NamedSet::address, 0x8054, members);
-    stream.record(0x00078008, test::cString("IPM.DistList")).record(0x00069003, p.bytes());
-    return stream.bytes();
+    return test::contactStream("IPM.DistList", p);
   }
-  p.text(0x3001, "Zoë Ångström").text(0x3A11, "Ångström").text(0x3A06, "Zoë").text(0x3A16, "Example Ltd")
-      .text(0x3A17, "Chief").text(test::NamedSet::address, 0x8083, "zoe@example.org")
-      .text(test::NamedSet::address, 0x8082, "SMTP").text(0x3A08, "+1 555 0100").text(0x3A09, "+1 555 0101")
-      .text(0x3A1C, "+1 555 0102").text(0x3A5D, "1 Home Road").text(0x3A59, "Springfield").text(0x3A5C, "IL")
-      .text(0x3A5B, "62701").text(0x3A5A, "USA").text(test::NamedSet::address, 0x8045, "2 Work Street")
-      .text(test::NamedSet::address, 0x8046, "Boulder").text(0x3A51, "https://example.org/work")
-      .time(0x3A42, 640130400).text(0x1000, "Met at the fair; likes tea.")
-      .texts(test::NamedSet::publicStrings, "Keywords", {"Friends", "Work"});
-  Bytes photo{0xFF, 0xD8, 0xFF, 0xE0};
-  for (int i = 0; i < 6000; ++i) photo.push_back(static_cast<std::uint8_t>(i * 31));
-  stream.record(0x00078008, test::cString("IPM.Contact")).record(0x00069003, p.bytes());
-  if (kind == CardBench::noPhoto) return stream.bytes();
-  stream.record(0x00069002, Bytes(14, 0), 2).record(0x0006800F, photo, 2)
-      .record(0x00069005, test::MapiListBuilder().counted(0x7FFF000B, test::dwordBytes(1)).bytes(), 2);
-  return stream.bytes();
+  return test::contactStream("IPM.Contact", test::typicalContact(),
+                             kind == CardBench::photo ? test::samplePhoto(6000) : Bytes());
 }
 
 void contactCard(benchmark::State& state, CardBench bench) {

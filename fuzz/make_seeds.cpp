@@ -17,6 +17,7 @@
 #include "stream_builder.h"
 #include "time_zone_builder.h"
 #include "calendar_builder.h"
+#include "contact_builder.h"
 #include "recurrence_builder.h"
 #include "wendrel/tnef.h"
 
@@ -473,35 +474,14 @@ int main(int argc, char** argv) {
   }
   // A contact with a photo, and a list whose members are one-off entry IDs
   // (Unicode, 8-bit, wrapped, and one cut short).
-  ItemProperties contact;
-  contact.text(0x3001, "Ada Lovelace").text(0x3A11, "Lovelace").text(0x3A06, "Ada").text(0x3A08, "+1 555 0100")
-      .text(NamedSet::address, 0x8083, "ada@example.org").text(NamedSet::address, 0x8082, "SMTP")
-      .text(0x3A5D, "1 Home Road").integer(NamedSet::address, 0x8022, 1).time(0x3A42, 1709629200)
-      .texts(NamedSet::publicStrings, "Keywords", {"Friends", "Work"});
-  Bytes photo{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10};
-  write(dir / "contact.tnef",
-        StreamBuilder().record(attMessageClass, cString("IPM.Contact")).record(attMAPIProps, contact.bytes())
-            .record(0x00069002, Bytes(14, 0), 2).record(attAttachData, photo, 2)
-            .record(0x00069005, MapiListBuilder().counted(0x7FFF000B, dwordBytes(1)).bytes(), 2).bytes());
-  auto oneOff = [](std::string_view name, std::string_view address, bool unicode) {
-    Bytes id{0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
-    appendWord(id, 0);
-    appendWord(id, unicode ? 0x8001 : 0x0001);
-    for (std::string_view text : {name, std::string_view("SMTP"), address}) {
-      appendBytes(id, unicode ? unicodeString(text) : cString(text));
-    }
-    return id;
-  };
-  Bytes wrapped{0, 0, 0, 0, 0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D, 0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4, 0x00};
-  appendBytes(wrapped, oneOff("Grace", "grace@example.org", true));
-  Bytes cut = oneOff("Alan", "alan@example.org", true);
+  write(dir / "contact.tnef", contactStream("IPM.Contact", typicalContact(), samplePhoto(16)));
+  Bytes cut = oneOff("Alan", "SMTP", "alan@example.org");
   cut.resize(cut.size() - 5);
   ItemProperties list;
   list.text(0x3001, "Team").binaries(NamedSet::address, 0x8054,
-                                     {oneOff("Ada", "ada@example.org", true), oneOff("Zo\xEB", "zoe@example.org", false),
-                                      wrapped, cut});
-  write(dir / "distribution-list.tnef",
-        StreamBuilder().record(attMessageClass, cString("IPM.DistList")).record(attMAPIProps, list.bytes()).bytes());
+                                     {oneOff("Ada", "SMTP", "ada@example.org"), oneOff("Zo\xEB", "SMTP", "zoe@example.org", false),
+                                      wrappedOneOff(oneOff("Grace", "SMTP", "grace@example.org")), cut});
+  write(dir / "distribution-list.tnef", contactStream("IPM.DistList", list));
   // The line ends and the envelope a message keeps as they came.
   auto lf = [](Bytes text) {
     Bytes result;

@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "calendar_builder.h"
+#include "contact_builder.h"
 #include "ical_reader.h"
 #include "process.h"
 
@@ -71,34 +71,6 @@ Card readCard(const std::string& text) {
 }
 
 // ---- Building streams ----
-
-Bytes contactStream(std::string_view messageClass, const ItemProperties& properties, const Bytes& photo = {}) {
-  StreamBuilder stream;
-  stream.record(0x00089006, dwordBytes(0x00010000)).record(0x00078008, cString(messageClass))
-      .record(0x00069003, properties.bytes());
-  if (!photo.empty()) {
-    stream.record(0x00069002, Bytes(14, 0), 2).record(0x00018010, cString("ContactPicture.jpg"), 2)
-        .record(0x0006800F, photo, 2)
-        .record(0x00069005, MapiListBuilder().fixed(0x37050003, 4).counted(0x7FFF000B, dwordBytes(1)).bytes(), 2);
-  }
-  return stream.bytes();
-}
-
-// A one-off entry ID (MS-OXCDATA 2.2.5.1).
-Bytes oneOff(std::string_view name, std::string_view type, std::string_view address, bool unicode = true) {
-  Bytes id{0, 0, 0, 0, 0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19, 0x9D, 0x6E, 0x00, 0xDD, 0x01, 0x0F, 0x54, 0x02};
-  appendWord(id, 0);
-  appendWord(id, unicode ? 0x8001 : 0x0001);
-  for (std::string_view text : {name, type, address}) appendBytes(id, unicode ? unicodeString(text) : cString(text));
-  return id;
-}
-
-// The same inside a wrapped entry ID (MS-OXOCNTC 2.2.2.2.4.1.1) of type one-off.
-Bytes wrappedOneOff(const Bytes& entry) {
-  Bytes id{0, 0, 0, 0, 0xC0, 0x91, 0xAD, 0xD3, 0x51, 0x9D, 0xCF, 0x11, 0xA4, 0xA9, 0x00, 0xAA, 0x00, 0x47, 0xFA, 0xA4, 0x00};
-  appendBytes(id, entry);
-  return id;
-}
 
 struct Saved {
   RunResult run;
