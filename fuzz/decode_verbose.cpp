@@ -10,8 +10,8 @@
 // observances than its rules allow. And as recurrence patterns: a sound one
 // must give exactly the exceptions it counts. The walk keeps whole messages,
 // and every calendar item among them (the file's own message, and the ones
-// attached to it) is written as iCalendar, which must be UTF-8 in lines of at
-// most 75 octets, each ended by CRLF.
+// attached to it) is written as iCalendar, and every contact or list as
+// vCard; both must be UTF-8 in lines of at most 75 octets, each ended by CRLF.
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +24,7 @@
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/calendar.h"
+#include "wendrel/contacts.h"
 #include "wendrel/formats/recurrence.h"
 #include "wendrel/formats/time_zones.h"
 #include "wendrel/formats/utf8.h"
@@ -128,7 +129,7 @@ bool keepText(wendrel::ByteView block, void* text) {
   return true;
 }
 
-void checkCalendarText(const std::string& text) {
+void checkContentLines(const std::string& text, const char* what) {
   bool sound = wendrel::utf8::isValid(text) && text.ends_with("\r\n");
   for (std::size_t at = 0, end; sound && at < text.size(); at = end + 2) {
     end = text.find("\r\n", at);
@@ -136,20 +137,25 @@ void checkCalendarText(const std::string& text) {
             std::string_view(text).substr(at, end - at).find_first_of("\r\n") == std::string_view::npos;
   }
   if (!sound) {
-    std::fprintf(stderr, "calendar item is not sound iCalendar text:\n%s\n", text.c_str());
+    std::fprintf(stderr, "%s is not sound text in content lines:\n%s\n", what, text.c_str());
     std::abort();
   }
 }
 
-void writeCalendarItems(const wendrel::MessageRecord& message) {
+void writeItemsAndCards(const wendrel::MessageRecord& message) {
   wendrel::CalendarItem item = wendrel::calendarItemOf(message);
   if (item.kind != wendrel::ItemKind::none) {
     std::string text;
     wendrel::writeCalendarItem(message, item, "item.ics", keepText, &text);
-    checkCalendarText(text);
+    checkContentLines(text, "calendar item");
+  }
+  if (wendrel::ContactKind kind = wendrel::contactKindOf(message); kind != wendrel::ContactKind::none) {
+    std::string text;
+    wendrel::writeContact(message, kind, "card.vcf", keepText, &text);
+    checkContentLines(text, "contact");
   }
   for (std::uint32_t i = 0; i < message.partCount; ++i) {
-    if (message.parts[i].message != nullptr) writeCalendarItems(*message.parts[i].message);
+    if (message.parts[i].message != nullptr) writeItemsAndCards(*message.parts[i].message);
   }
 }
 
@@ -168,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   wendrel::cli::writeHexDump(std::span<const std::uint8_t>(data, size));
   wendrel::fuzz::decodeOne(data, size);
   if (wendrel::MessageRecord* message = wendrel::takeDecodedMessage()) {
-    writeCalendarItems(*message);
+    writeItemsAndCards(*message);
     wendrel::freeMessage(message);
   }
   expandAsRtfBody(data, size);
