@@ -15,6 +15,7 @@
 #include "time_zone_builder.h"
 #include "wendrel/calendar.h"
 #include "wendrel/contacts.h"
+#include "wendrel/decoder.h"
 #include "wendrel/message.h"
 #include "wendrel/cli.h"
 #include "wendrel/output.h"
@@ -66,13 +67,13 @@ Bytes mixedStream(std::size_t records) {
 
 void walk(benchmark::State& state, int verboseFlag) {
   Bytes stream = mixedStream(10000);
-  verbose = verboseFlag;
+  decoder().verbose = verboseFlag;
   for (auto _ : state) {
     resetDecoderState();
     decodeStream(stream);
   }
   out::flush();
-  verbose = 0;
+  decoder().verbose = 0;
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 10000));
 }
 
@@ -92,13 +93,13 @@ void namedUnicodeWalk(benchmark::State& state) {
     }
   }
   Bytes stream = test::StreamBuilder().record(attMAPIProps, list.bytes()).bytes();
-  verbose = 1;
+  decoder().verbose = 1;
   for (auto _ : state) {
     resetDecoderState();
     decodeStream(stream);
   }
   out::flush();
-  verbose = 0;
+  decoder().verbose = 0;
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kProperties));
 }
 
@@ -330,9 +331,9 @@ void calendarItem(benchmark::State& state) {
   wendrel::timezone::Rule eastern{2007, 0, 300, 0, -60, test::relativeDate(11, 0, 1, 2), test::relativeDate(3, 0, 2, 2)};
   Bytes stream = test::weeklyMeetingStream("IPM.Schedule.Meeting.Request", test::appointmentBytes(recur),
                                            test::timeZoneDefinition(u"Eastern Standard Time", {eastern}));
-  keepWholeMessages = true;
+  decoder().keepWholeMessages = true;
   decodeStream(stream);
-  keepWholeMessages = false;
+  decoder().keepWholeMessages = false;
   MessageRecord* message = takeDecodedMessage();
   CalendarItem item = calendarItemOf(*message);
   std::size_t written = 0;
@@ -367,9 +368,9 @@ Bytes contactBenchStream(CardBench kind) {
 }
 
 void contactCard(benchmark::State& state, CardBench bench) {
-  keepWholeMessages = true;
+  decoder().keepWholeMessages = true;
   decodeStream(contactBenchStream(bench));
-  keepWholeMessages = false;
+  decoder().keepWholeMessages = false;
   MessageRecord* message = takeDecodedMessage();
   ContactKind kind = contactKindOf(*message);
   std::size_t written = 0;

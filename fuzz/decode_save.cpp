@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "wendrel/decoder.h"
 #include "fuzz_decode.h"
 
 namespace {
@@ -77,8 +78,8 @@ void anchorArtifacts(int* argc, char*** argv, const fs::path& home) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   wendrel::fuzz::discardStandardOutput();
-  wendrel::verbose = 1;
-  wendrel::saveFiles = 1;
+  wendrel::decoder().verbose = 1;
+  wendrel::decoder().saveFiles = 1;
 
   std::string pattern = (fs::temp_directory_path() / "wendrel-fuzz-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();

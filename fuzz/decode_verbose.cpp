@@ -21,6 +21,7 @@
 
 #include "fuzz_decode.h"
 #include "wendrel/cli.h"
+#include "wendrel/decoder.h"
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/calendar.h"
@@ -163,9 +164,9 @@ void writeItemsAndCards(const wendrel::MessageRecord& message) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   wendrel::fuzz::discardStandardOutput();
-  wendrel::verbose = 1;
-  wendrel::saveFiles = 0;
-  wendrel::keepWholeMessages = true;
+  wendrel::decoder().verbose = 1;
+  wendrel::decoder().saveFiles = 0;
+  wendrel::decoder().keepWholeMessages = true;
   return 0;
 }
 

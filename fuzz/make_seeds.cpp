@@ -19,6 +19,7 @@
 #include "calendar_builder.h"
 #include "contact_builder.h"
 #include "recurrence_builder.h"
+#include "wendrel/decoder.h"
 #include "wendrel/tnef.h"
 
 using namespace wendrel;

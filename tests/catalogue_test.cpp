@@ -7,6 +7,7 @@
 #include <string>
 
 #include "stream_builder.h"
+#include "wendrel/decoder.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
@@ -82,7 +83,7 @@ TEST(Catalogue, DatesShowWeekdayMonthDayYearAndATrailingBlank) {
   for (const Case& c : cases) {
     std::string_view text = formatDate(ByteView(c.value.data(), c.value.size()));
     EXPECT_EQ(text, c.text);
-    EXPECT_EQ(text.data(), dateText);
+    EXPECT_EQ(text.data(), decoder().dateText);
     EXPECT_EQ(text.data()[text.size()], '\0');
   }
 }
@@ -110,7 +111,7 @@ TEST(Catalogue, StatusWordsComeInTableOrder) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(messageStatusText(c.flags), c.text) << int{c.flags};
-    EXPECT_EQ(messageStatusText(c.flags).data(), statusText);
+    EXPECT_EQ(messageStatusText(c.flags).data(), decoder().statusText);
   }
 }
 
@@ -130,8 +131,8 @@ TEST(Catalogue, StringValuesStopAtNulAnd255Bytes) {
   for (const Case& c : cases) {
     std::string_view text = copyStringValue(ByteView(c.value.data(), c.value.size()));
     EXPECT_EQ(text, c.text);
-    EXPECT_EQ(text.data(), stringScratch);
-    EXPECT_EQ(stringScratch[text.size()], '\0');
+    EXPECT_EQ(text.data(), decoder().stringScratch);
+    EXPECT_EQ(decoder().stringScratch[text.size()], '\0');
   }
 }
 
@@ -185,8 +186,8 @@ TEST(Catalogue, UnicodeValuesAsUtf8) {
   for (const Case& c : cases) {
     std::string_view text = copyUnicodeValue(ByteView(c.value.data(), c.value.size()));
     EXPECT_EQ(text, c.text) << c.name;
-    EXPECT_EQ(text.data(), stringScratch) << c.name;
-    EXPECT_EQ(stringScratch[text.size()], '\0') << c.name;
+    EXPECT_EQ(text.data(), decoder().stringScratch) << c.name;
+    EXPECT_EQ(decoder().stringScratch[text.size()], '\0') << c.name;
   }
 }
 

@@ -2,6 +2,7 @@
 // known answers for each family of code pages, what does not convert, the
 // 255-byte cut, and the code page as a stream sets it.
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/code_pages.h"
 
 #include <gtest/gtest.h>
@@ -73,7 +74,7 @@ TEST(CodePages, TextConvertedToUtf8) {
     ByteView bytes(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
     std::string_view text = copyTextValue(bytes, page);
     EXPECT_EQ(text, c.utf8) << c.codePage << " " << c.bytes;
-    EXPECT_EQ(stringScratch[text.size()], '\0');
+    EXPECT_EQ(decoder().stringScratch[text.size()], '\0');
   }
 }
 

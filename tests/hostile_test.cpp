@@ -12,6 +12,7 @@
 #include <span>
 
 #include "process.h"
+#include "wendrel/decoder.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -56,8 +57,8 @@ class QuietDecoding {
     ::close(savedErr_);
     sanitizerReportsTo(STDERR_FILENO);
     std::filesystem::current_path(home_);
-    verbose = 0;
-    saveFiles = 0;
+    decoder().verbose = 0;
+    decoder().saveFiles = 0;
     resetDecoderState();
   }
 
@@ -66,8 +67,8 @@ class QuietDecoding {
 
   // Decodes as `wendrel -v` would, or `wendrel -v -s` when save is set.
   static int decode(std::span<const std::uint8_t> stream, bool save) {
-    verbose = 1;
-    saveFiles = save ? 1 : 0;
+    decoder().verbose = 1;
+    decoder().saveFiles = save ? 1 : 0;
     resetDecoderState();
     int result = decodeStream(stream);
     out::flush();

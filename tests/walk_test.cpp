@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "wendrel/decoder.h"
 #include "process.h"
 
 namespace wendrel::test {

@@ -11,8 +11,8 @@
 // to stream), each as a view of the stream's bytes with its type, the first
 // one of each kind winning. The stream outlives every record.
 //
-// A program that rebuilds whole messages sets keepWholeMessages before the
-// walk: each record then also keeps the message's attachments in the form
+// A program that rebuilds whole messages sets its decoder's
+// keepWholeMessages before the walk: each record then also keeps the message's attachments in the form
 // wendrel saves them (and the records of attached messages), and the record
 // of the file's own stream is handed over at the end instead of freed.
 
@@ -394,14 +394,13 @@ struct MessageRecord {
   bool endsDamaged() const { return endedEarly && bytesLeft >= kRecordOverhead; }
 };
 
-extern bool keepWholeMessages;
-
 // malloc and realloc for what the walk keeps: a failure is noted, so that a
 // program can tell a record that lost something to a lack of memory from a
 // whole one.
 void* keepMemory(std::size_t bytes);
 void* regrowMemory(void* block, std::size_t bytes);
-// True when a keepMemory or regrowMemory failed since resetDecoderState().
+// True when a keepMemory or regrowMemory of this decoder failed since
+// resetDecoderState().
 bool memoryRanShort();
 void forgetMemoryShortage();
 

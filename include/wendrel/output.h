@@ -1,8 +1,12 @@
 #pragma once
-// Standard output for the whole program. Text is formatted straight into one
-// large buffer and handed to stdio in big blocks, so printing a field costs a
-// copy, not a printf call. Write failures are remembered and reported once,
-// after decoding, by finishOutput().
+// The output of one decoder. Text is formatted straight into one large buffer
+// and handed to stdio in big blocks, so printing a field costs a copy, not a
+// printf call. Write failures are remembered and reported once, after
+// decoding, by finishOutput().
+//
+// Each decoder has an Output of its own; the functions here print through the
+// one of the decoder the calling thread runs (see decoder.h). One without a
+// buffer prints nothing.
 
 #include <array>
 #include <bit>
@@ -17,11 +21,34 @@ namespace wendrel::out {
 
 inline constexpr std::size_t kBufferSize = std::size_t{256} << 10;
 
+// Where a decoder's diagnostics go instead of standard error (a library's
+// caller collects them); line is one whole message, without its newline.
+using ErrorSink = void (*)(std::string_view line, void* context);
+
+// A decoder that prints nothing still formats into a buffer, this small one,
+// which is emptied without a write whenever it fills. No single reserve asks
+// for more.
+inline constexpr std::size_t kDroppedBufferSize = 4096;
+
+struct Output {
+  char* buffer = nullptr;       // capacity bytes
+  std::size_t capacity = 0;
+  std::size_t used = 0;
+  int firstError = 0;           // errno of the first failed hand-over to stdio
+  std::FILE* target = nullptr;  // standard output unless set
+  bool discarding = false;
+  bool errorsSilenced = false;
+  ErrorSink errorSink = nullptr;
+  void* errorContext = nullptr;
+};
+
+// The Output of the decoder this thread runs.
+extern constinit thread_local Output* activeOutput [[gnu::tls_model("initial-exec")]];
+inline Output& state() { return *activeOutput; }
+
 namespace detail {
-extern char buffer[kBufferSize];
-extern std::size_t used;
-void drain();
-void longText(std::string_view s);
+void drain(Output& o);
+void longText(Output& o, std::string_view s);
 // memcpy for texts over 32 bytes, out of line: inlined, g++ warns that copies
 // from small fixed arrays could overrun them on this never-taken path.
 void copyLong(char* d, const char* s, std::size_t n);
@@ -40,14 +67,19 @@ constexpr std::array<char, 512> makeDigitPairs() {
 // Two lowercase hexadecimal digits for every byte value, at 2 * value.
 inline constexpr std::array<char, 512> kHexPairs = detail::makeDigitPairs();
 
-// Room for at least n more bytes (n <= kBufferSize); returns where to write them.
+// Room for at least n more bytes (n <= kDroppedBufferSize); returns where to
+// write them.
 inline char* reserve(std::size_t n) {
-  if (kBufferSize - detail::used < n) detail::drain();
-  return detail::buffer + detail::used;
+  Output& o = state();
+  if (o.capacity - o.used < n) detail::drain(o);
+  return o.buffer + o.used;
 }
-inline std::size_t room() { return kBufferSize - detail::used; }
+inline std::size_t room() { return state().capacity - state().used; }
 // Marks the bytes up to end (inside the reserved room) as written.
-inline void commit(char* end) { detail::used = static_cast<std::size_t>(end - detail::buffer); }
+inline void commit(char* end) {
+  Output& o = state();
+  o.used = static_cast<std::size_t>(end - o.buffer);
+}
 
 namespace detail {
 // Copies n bytes with at most two overlapping moves when n <= 32, inline: most
@@ -73,15 +105,20 @@ inline void copyText(char* d, const char* s, std::size_t n) {
 }  // namespace detail
 
 inline void text(std::string_view s) {
-  if (s.size() <= kBufferSize - detail::used) [[likely]] {
-    detail::copyText(detail::buffer + detail::used, s.data(), s.size());
-    detail::used += s.size();
+  Output& o = state();
+  if (s.size() <= o.capacity - o.used) [[likely]] {
+    detail::copyText(o.buffer + o.used, s.data(), s.size());
+    o.used += s.size();
   } else {
-    detail::longText(s);
+    detail::longText(o, s);
   }
 }
 
-inline void ch(char c) { *reserve(1) = c; ++detail::used; }
+inline void ch(char c) {
+  char* p = reserve(1);
+  *p = c;
+  commit(p + 1);
+}
 
 inline void decimal(std::uint64_t value) {
   char* p = reserve(20);
@@ -118,6 +155,10 @@ inline void hexPadded(std::uint32_t value, int digits) {
 
 // Sends the output to file instead of standard output (benchmarks, fuzzers).
 void setTarget(std::FILE* file);
+// Starts an output on buffer, of capacity bytes (at least
+// kDroppedBufferSize); it prints to standard output unless setTarget says
+// otherwise, or drops everything once discard() is called.
+void useBuffer(Output& o, char* buffer, std::size_t capacity);
 // Drops all output from now on (a program that only wants what the walk
 // records, and whose standard output is its own).
 void discard();
@@ -126,8 +167,11 @@ void discard();
 // standard error, so the two streams keep their order on a terminal).
 void flush();
 
-// A message on standard error, printf-style, after flushing standard output.
+// A message on standard error, printf-style, after flushing standard output;
+// or to the decoder's error sink when it has one.
 [[gnu::format(printf, 1, 2)]] void error(const char* format, ...);
+// Where this decoder's messages go instead of standard error.
+void setErrorSink(ErrorSink sink, void* context);
 // Drops the messages error() would print, for a program that reports what
 // it made of the stream in its own words.
 void silenceErrors(bool silent);

@@ -2,15 +2,15 @@
 // The TNEF decoder: stream framing, the attribute catalogue and its value
 // formatters, the attribute handlers and the MAPI property walk.
 //
-// Decoding state is of two kinds. What lasts for the whole run is
-// process-wide, as in any single-shot command-line tool: the option flags,
-// three scratch buffers for formatted values, the counters that number saved
-// bodies, the files saved so far and the saves that failed. What belongs to
-// one stream (the attachment being named, the code page) lives in a
-// StreamState, so that a message attached inside another one starts afresh and
-// leaves the outer stream's state as it found it. resetDecoderState() puts the
-// process-wide state back to its start-up values (and frees what the run
-// allocated) for programs that decode more than one stream per process.
+// Decoding state is of two kinds. What lasts for a whole run of a decoder is
+// the decoder's (see decoder.h): the option flags, three scratch buffers for
+// formatted values, the counters that number saved bodies, the files saved
+// so far and the saves that failed. What belongs to one stream (the
+// attachment being named, the code page) lives in a StreamState, so that a
+// message attached inside another one starts afresh and leaves the outer
+// stream's state as it found it. resetDecoderState() puts the decoder's state
+// back to its start-up values (and frees what the run allocated) for
+// programs that decode more than one stream with one decoder.
 
 #include <cstdint>
 #include <optional>
@@ -26,25 +26,8 @@ struct CodePage;
 }
 struct MessageRecord;
 
-// ---- Options (set before decoding, read-only afterwards) ----
-extern int verbose;    // -v: a header block per record, a line per MAPI property
-extern int saveFiles;  // -s: write attachments and message bodies to files
-
-// ---- Scratch buffers: each formatter returns a view of its own buffer, valid
-// until that formatter runs again. Texts are NUL-terminated as well. ----
 inline constexpr std::size_t kScratchSize = 256;
 inline constexpr std::size_t kMaxText = kScratchSize - 1;
-extern char stringScratch[kScratchSize];
-extern char dateText[kScratchSize];
-extern char statusText[kScratchSize];
-
-// Number the bodies of each kind met in this run, from 0, with or without -s.
-extern int rtfFileCounter;
-extern int htmlFileCounter;
-extern int textFileCounter;
-// Saves that failed (unusable name, create, write or close); any makes the
-// exit status -1.
-extern int failedSaves;
 
 void resetDecoderState();
 
@@ -176,18 +159,21 @@ std::string_view formatDate(ByteView value);
 std::string_view priorityLabel(std::uint16_t priority);
 std::string_view messageStatusText(std::uint8_t flags);
 // At most 255 bytes of an 8-bit text, up to its first NUL, into text.
-std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
+std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize]);
+std::string_view copyStringValue(ByteView value);  // into the decoder's stringScratch
 // The same text as it is shown and used for names: converted from page to
 // UTF-8 (when page is known and the text has a byte above 0x7F) and cut to at
 // most 255 bytes between characters.
-std::string_view copyTextValue(ByteView value, const codepage::CodePage* page,
-                               char (&text)[kScratchSize] = stringScratch);
+std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, char (&text)[kScratchSize]);
+std::string_view copyTextValue(ByteView value, const codepage::CodePage* page);
 // copyTextValue in the code page of the stream being decoded.
-std::string_view streamText(ByteView value, char (&text)[kScratchSize] = stringScratch);
+std::string_view streamText(ByteView value, char (&text)[kScratchSize]);
+std::string_view streamText(ByteView value);
 // A UTF-16LE text as UTF-8 into text: up to the first zero unit, surrogate
 // pairs combined, unpaired surrogates as U+FFFD, cut to at most 255 bytes
 // between characters.
-std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize] = stringScratch);
+std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]);
+std::string_view copyUnicodeValue(ByteView value);
 // The same UTF-8 written to text, which has room for 255 bytes; returns its
 // length (no NUL is written).
 std::size_t writeUnicodeValue(ByteView value, char* text);
@@ -204,7 +190,7 @@ struct FileContents {
 };
 // Writes contents to the confined form of name and remembers that this run
 // created it; 0 on success, -1 on any failure (reported on standard error and
-// counted in failedSaves).
+// counted in the decoder's failedSaves).
 int saveToFile(std::string_view name, const FileContents& contents);
 int saveToFile(std::string_view name, ByteView data);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "wendrel/cli.h"
+#include "wendrel/decoder.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
@@ -16,8 +17,10 @@ int main(int argc, char** argv) {
     case cli::Outcome::help: cli::printUsage(argv[0]); return 0;
     case cli::Outcome::decode: break;
   }
-  verbose = arguments.verbose;
-  saveFiles = arguments.saveFiles;
+  // The program's own decoder: the one a thread runs when it sets none.
+  Decoder& tool = decoder();
+  tool.verbose = arguments.verbose;
+  tool.saveFiles = arguments.saveFiles;
 
   auto stream = cli::loadStream(arguments.fileName);
   if (!stream) {
@@ -32,5 +35,5 @@ int main(int argc, char** argv) {
     return -1;
   }
   // A file that could not be saved fails the run, after the rest is decoded.
-  return outputWritten && failedSaves == 0 ? 0 : -1;
+  return outputWritten && tool.failedSaves == 0 ? 0 : -1;
 }

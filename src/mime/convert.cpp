@@ -6,6 +6,7 @@
 
 #include "base64.h"
 #include "build.h"
+#include "wendrel/decoder.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/mime.h"
 #include "wendrel/output.h"
@@ -29,11 +30,25 @@ struct Decoded {
 
   Decoded(GByteArray* bytes, bool owned, Report& report) : source(g_mime_stream_mem_new_with_byte_array(bytes)) {
     if (!owned) g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(source), FALSE);
-    resetDecoderState();
-    decodeStream(std::span<const std::uint8_t>(bytes->data, bytes->len));
-    out::flush();
-    record = takeDecodedMessage();
-    if (record == nullptr || memoryRanShort()) report.memoryShort = true;
+    record = decodeWhole(ByteView(bytes->data, bytes->len), report);
+  }
+
+  // Each stream has a decoder of its own, which keeps the message whole and
+  // prints nothing; the record outlives it.
+  static MessageRecord* decodeWhole(ByteView bytes, Report& report) {
+    Decoder* decoder = newDecoder();
+    MessageRecord* record = nullptr;
+    if (decoder != nullptr) {
+      DecoderScope scope(*decoder);
+      decoder->keepWholeMessages = true;
+      out::silenceErrors(true);
+      decodeStream(std::span<const std::uint8_t>(bytes.data(), bytes.size()));
+      record = takeDecodedMessage();
+      if (memoryRanShort()) report.memoryShort = true;
+    }
+    freeDecoder(decoder);
+    if (record == nullptr) report.memoryShort = true;
+    return record;
   }
   ~Decoded() {
     freeMessage(record);
@@ -372,12 +387,10 @@ bool convertStream(GByteArray* input, GMimeStream* output, Report& report, const
 
 void initialize() {
   g_mime_init();
-  // Standard output carries the message: the walk's own lines go nowhere.
+  // Standard output carries the message: what the writers would print of
+  // the records (damage they meet) goes nowhere.
   out::discard();
   out::silenceErrors(true);
-  verbose = 0;
-  saveFiles = 0;
-  keepWholeMessages = true;
 }
 
 bool convertInput(GByteArray* input, GMimeStream* output, Report& report, const Options& options) {

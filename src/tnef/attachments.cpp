@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/compound_file.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/message.h"
@@ -123,7 +124,7 @@ void saveAttachmentTo(std::string_view name, std::string_view target, const File
 
 // Saves or announces an attachment's contents under name.
 void saveAttachment(std::string_view name, const FileContents& contents) {
-  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  if (!decoder().saveFiles) return printLine("TNEF Contains attached file ", name);
   saveAttachmentTo(name, fileNameToCreate(name), contents);
 }
 
@@ -134,7 +135,7 @@ void saveAttachment(std::string_view name, const FileContents& contents) {
 // own properties.
 MessagePart* keepPart(PartKind kind, std::string_view name, ByteView properties) {
   MessageRecord* message = currentMessage();
-  if (!keepWholeMessages || message == nullptr) return nullptr;
+  if (!decoder().keepWholeMessages || message == nullptr) return nullptr;
   char plain[kScratchSize];
   MessagePart* part = addPart(*message, kind, kind == PartKind::message ? name : plainFileName(name, plain));
   if (part != nullptr) {
@@ -239,11 +240,11 @@ bool produceContents(const void* source, BlockSink write, void* context) {
 // itself a file that office suites open), or, when the compound file cannot
 // be read, that file as it stands.
 void saveOleObject(ByteView object, std::string_view name, ByteView properties) {
-  if (!saveFiles && !keepWholeMessages) return printLine("TNEF Contains attached file ", name);
+  if (!decoder().saveFiles && !decoder().keepWholeMessages) return printLine("TNEF Contains attached file ", name);
   CompoundFileStream contents = findRootStream(object, "CONTENTS");
   if (contents.damage != CompoundFileDamage::none || !contents.found) {
     keepBytesPart(PartKind::oleFile, name, object, properties);
-    if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+    if (!decoder().saveFiles) return printLine("TNEF Contains attached file ", name);
     if (contents.damage == CompoundFileDamage::none) {
       return saveAttachment(name, FileContents{produceBytes, &object, object.size()});
     }
@@ -254,7 +255,7 @@ void saveOleObject(ByteView object, std::string_view name, ByteView properties) 
   char buffer[kScratchSize];
   std::string_view pictureName = withPictureExtension(name, contents, buffer);
   if (MessagePart* part = keepPart(PartKind::oleContents, pictureName, properties)) part->contents = contents;
-  if (!saveFiles) return printLine("TNEF Contains attached file ", name);
+  if (!decoder().saveFiles) return printLine("TNEF Contains attached file ", name);
   saveAttachment(pictureName, FileContents{produceContents, &contents, contents.size});
 }
 

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/compressed_rtf.h"
 #include "wendrel/formats/encapsulated_rtf.h"
@@ -17,10 +18,6 @@
 #include "wendrel/tnef.h"
 
 namespace wendrel {
-
-int rtfFileCounter = 0;
-int htmlFileCounter = 0;
-int textFileCounter = 0;
 
 namespace {
 
@@ -82,7 +79,7 @@ void handleBody(int& counter, std::string_view extension, std::size_t storedLeng
                 std::string_view contains, std::string_view saving) {
   BodyName name;
   std::string_view fileName = bodyFileName(name, counter++, storedLength, extension);
-  if (!saveFiles) {
+  if (!decoder().saveFiles) {
     out::text(contains);
     return;
   }
@@ -161,12 +158,12 @@ bool deencapsulate(const CompressedRtf& rtf, RtfEncapsulation mode, BlockSink wr
 
 void handleCompressedRtf(ByteView data) {
   BodyName name;
-  std::string_view fileName = bodyFileName(name, rtfFileCounter++, data.size(), ".rtf");
+  std::string_view fileName = bodyFileName(name, decoder().rtfFileCounter++, data.size(), ".rtf");
   MessageRecord* message = currentMessage();
-  if (keepWholeMessages && message != nullptr && message->rtfBodyName[0] == '\0') {
+  if (decoder().keepWholeMessages && message != nullptr && message->rtfBodyName[0] == '\0') {
     *std::copy(fileName.begin(), fileName.end(), message->rtfBodyName) = '\0';
   }
-  if (!saveFiles) {
+  if (!decoder().saveFiles) {
     out::text("\tContains Compressed RTF MAPI property\n");
     return;
   }
@@ -179,17 +176,17 @@ void handleHtmlBodyProperty(ByteView data, BodyEncoding encoding) {
   // HTML says its own character set: 8-bit HTML is saved as it stands.
   BodyText body = bodyText(data, encoding, nullptr);
   body.asStored = true;
-  handleBody(htmlFileCounter, ".html", data.size(), body,
+  handleBody(decoder().htmlFileCounter, ".html", data.size(), body,
              "\tContains HTML body MAPI property\n", "\tSaving HTML body to ");
 }
 
 void handleTextBodyProperty(ByteView data, BodyEncoding encoding) {
-  handleBody(textFileCounter, ".txt", data.size(), bodyText(data, encoding, streamState().codePage),
+  handleBody(decoder().textFileCounter, ".txt", data.size(), bodyText(data, encoding, streamState().codePage),
              "\tContains text body MAPI property\n", "\tSaving text body to ");
 }
 
 void saveTextBodyAttribute(ByteView value) {
-  handleBody(textFileCounter, ".txt", value.size(), bodyText(value, BodyEncoding::text8, streamState().codePage),
+  handleBody(decoder().textFileCounter, ".txt", value.size(), bodyText(value, BodyEncoding::text8, streamState().codePage),
              "", "Saving text body to ");
 }
 

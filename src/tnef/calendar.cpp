@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/output.h"
 
@@ -95,7 +96,7 @@ void handleCalendarItem(const MessageRecord& message) {
   if (item.kind == ItemKind::none) return;
   char name[kScratchSize];
   std::string_view fileName = calendarFileName(message, name);
-  if (!saveFiles) {
+  if (!decoder().saveFiles) {
     out::text("Contains calendar item\n");
     return;
   }

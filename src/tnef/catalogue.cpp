@@ -15,13 +15,10 @@
 #include "wendrel/formats/utf16.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/id_index.h"
+#include "wendrel/decoder.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
-
-char stringScratch[kScratchSize];
-char dateText[kScratchSize];
-char statusText[kScratchSize];
 
 namespace {
 
@@ -116,6 +113,7 @@ TnefDate readTnefDate(ByteView value) {
 // one stored in the stream; a value outside 0..6 is shown as "Unknown".
 std::string_view formatDate(ByteView value) {
   TnefDate date = readTnefDate(value);
+  char* dateText = decoder().dateText;
   char* p = dateText;
   p = append(p, date.dayOfWeek < kDayNames.size() ? kDayNames[date.dayOfWeek] : "Unknown");
   p = append(p, ", ");
@@ -135,6 +133,7 @@ std::string_view priorityLabel(std::uint16_t priority) {
 }
 
 std::string_view messageStatusText(std::uint8_t flags) {
+  char* statusText = decoder().statusText;
   char* p = statusText;
   for (const StatusWord& status : kStatusWords) {
     if ((flags & status.mask) != 0) {
@@ -158,6 +157,12 @@ std::string_view copyStringValue(ByteView value, char (&text)[kScratchSize]) {
   }
   std::memset(text + length, 0, limit - length + 1);
   return {text, length};
+}
+
+std::string_view copyStringValue(ByteView value) { return copyStringValue(value, decoder().stringScratch); }
+
+std::string_view copyTextValue(ByteView value, const codepage::CodePage* page) {
+  return copyTextValue(value, page, decoder().stringScratch);
 }
 
 std::string_view copyTextValue(ByteView value, const codepage::CodePage* page, char (&text)[kScratchSize]) {
@@ -229,5 +234,7 @@ std::string_view copyUnicodeValue(ByteView value, char (&text)[kScratchSize]) {
   text[length] = '\0';
   return {text, length};
 }
+
+std::string_view copyUnicodeValue(ByteView value) { return copyUnicodeValue(value, decoder().stringScratch); }
 
 }  // namespace wendrel

@@ -3,6 +3,7 @@
 
 #include "wendrel/contacts.h"
 
+#include "wendrel/decoder.h"
 #include "wendrel/output.h"
 
 namespace wendrel {
@@ -26,7 +27,7 @@ std::string_view contactFileName(const MessageRecord& message, char (&buffer)[kS
 void handleContact(const MessageRecord& message) {
   ContactKind kind = contactKindOf(message);
   if (kind == ContactKind::none) return;
-  if (!saveFiles) {
+  if (!decoder().saveFiles) {
     out::text("Contains contact\n");
     return;
   }

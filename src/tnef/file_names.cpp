@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/tnef.h"
 
@@ -41,28 +42,22 @@ struct SipHash {
   }
 };
 
-struct HashKey {
-  std::uint64_t k0, k1;
-};
-
-// Taken at the first use (a plain flag: a guarded static would need the C++
-// run-time).
-const HashKey& hashKey() {
-  static HashKey key{0x0706050403020100, 0x0F0E0D0C0B0A0908};
-  static bool taken = false;
-  if (!taken) {
-    taken = true;
+// The decoder's key, taken at its first use.
+const std::uint64_t* hashKey() {
+  SavedFiles& saved = decoder().saved;
+  if (!saved.keyTaken) {
+    saved.keyTaken = true;
 #if defined(AT_RANDOM)
-    if (auto random = getauxval(AT_RANDOM)) std::memcpy(&key, reinterpret_cast<const void*>(random), sizeof key);
+    if (auto random = getauxval(AT_RANDOM)) std::memcpy(saved.key, reinterpret_cast<const void*>(random), sizeof saved.key);
 #endif
   }
-  return key;
+  return saved.key;
 }
 
 std::uint64_t fingerprintOf(std::string_view name) {
-  const HashKey& key = hashKey();
-  SipHash h{key.k0 ^ 0x736f6d6570736575, key.k1 ^ 0x646f72616e646f6d, key.k0 ^ 0x6c7967656e657261,
-            key.k1 ^ 0x7465646279746573};
+  const std::uint64_t* key = hashKey();
+  SipHash h{key[0] ^ 0x736f6d6570736575, key[1] ^ 0x646f72616e646f6d, key[0] ^ 0x6c7967656e657261,
+            key[1] ^ 0x7465646279746573};
   std::size_t at = 0;
   for (; name.size() - at >= 8; at += 8) {
     std::uint64_t word = 0;
@@ -82,14 +77,6 @@ std::uint64_t fingerprintOf(std::string_view name) {
 // than copying them), chained from buckets that are rebuilt when they double:
 // 12 bytes an entry (16 with a number), 4 a bucket, and no second copy of the
 // table while it grows. Allocated with malloc: the tool links no C++ run-time.
-struct FingerprintTable {
-  std::uint64_t* keys = nullptr;
-  std::uint32_t* links = nullptr;    // the next entry of the same bucket, plus one
-  std::uint32_t* numbers = nullptr;  // one per entry, in tables that keep them
-  std::uint32_t* buckets = nullptr;  // the first entry of each bucket, plus one
-  std::uint32_t count = 0;
-  std::uint32_t capacity = 0;  // of entries and of buckets alike: 0 or a power of two
-};
 
 constexpr std::uint32_t kNone = UINT32_MAX;
 
@@ -150,30 +137,15 @@ void clearTable(FingerprintTable& table) {
   table = {};
 }
 
-// The names this run created, and the next suffix to try for each set of names
-// that share their candidates (see counterKey).
-FingerprintTable created;
-FingerprintTable counters;
-// Files created, counted apart from the table so that a name created twice
-// would show.
-std::size_t filesCreated = 0;
-
-bool wasCreated(std::string_view name) { return findEntry(created, fingerprintOf(name)) != kNone; }
-
-// The file being decoded, which no save may replace.
-struct ProtectedFile {
-  bool set = false;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-};
-ProtectedFile input;
+bool wasCreated(std::string_view name) { return findEntry(decoder().saved.created, fingerprintOf(name)) != kNone; }
 
 // True when the NUL-terminated name is the file being decoded, under that name
 // or another (a hard link, a symbolic link).
 bool isInputFile(const char* name) {
+  const SavedFiles& saved = decoder().saved;
   struct stat status {};
-  return input.set && stat(name, &status) == 0 && static_cast<std::uint64_t>(status.st_dev) == input.device &&
-         static_cast<std::uint64_t>(status.st_ino) == input.inode;
+  return saved.inputSet && stat(name, &status) == 0 && static_cast<std::uint64_t>(status.st_dev) == saved.inputDevice &&
+         static_cast<std::uint64_t>(status.st_ino) == saved.inputInode;
 }
 
 // A name this run may not create: one it created already, or the input.
@@ -257,7 +229,8 @@ std::string_view plainFileName(std::string_view name, char (&buffer)[kScratchSiz
 }
 
 std::string_view fileNameToCreate(std::string_view name) {
-  static char chosen[kScratchSize];
+  char (&chosen)[kScratchSize] = decoder().chosenName;
+  FingerprintTable& counters = decoder().saved.counters;
   char clean[kScratchSize];
   std::string_view target = plainFileName(name, clean);
   std::memcpy(chosen, clean, target.size() + 1);
@@ -295,19 +268,26 @@ std::string_view fileNameFrom(std::string_view text, std::string_view extension,
   return {buffer, length};
 }
 
-void protectFromSaves(std::uint64_t device, std::uint64_t inode) { input = {true, device, inode}; }
-
-void rememberCreatedFile(std::string_view name) {
-  ++filesCreated;
-  enterKey(created, fingerprintOf(name), false);
+void protectFromSaves(std::uint64_t device, std::uint64_t inode) {
+  SavedFiles& saved = decoder().saved;
+  saved.inputSet = true;
+  saved.inputDevice = device;
+  saved.inputInode = inode;
 }
 
-std::size_t createdFileCount() { return filesCreated; }
+void rememberCreatedFile(std::string_view name) {
+  SavedFiles& saved = decoder().saved;
+  ++saved.filesCreated;
+  enterKey(saved.created, fingerprintOf(name), false);
+}
+
+std::size_t createdFileCount() { return decoder().saved.filesCreated; }
 
 void forgetCreatedFiles() {
-  clearTable(created);
-  clearTable(counters);
-  filesCreated = 0;
+  SavedFiles& saved = decoder().saved;
+  clearTable(saved.created);
+  clearTable(saved.counters);
+  saved.filesCreated = 0;
 }
 
 }  // namespace wendrel

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/id_index.h"
 #include "wendrel/message.h"
@@ -15,8 +16,6 @@
 #include "wendrel/tnef.h"
 
 namespace wendrel {
-
-int failedSaves = 0;
 
 namespace {
 
@@ -115,7 +114,7 @@ void runAction(const DispatchRow& row, ByteView value) {
     case Action::text: return printLine(row.label, streamText(value));
     case Action::body:
       printLine(row.label, streamText(value));
-      if (saveFiles) saveTextBodyAttribute(value);
+      if (decoder().saveFiles) saveTextBodyAttribute(value);
       return;
     case Action::date: return printLine(row.label, formatDate(value));
     case Action::title: return printLine(row.label, rememberAttachmentTitle(value));
@@ -134,7 +133,7 @@ void runAction(const DispatchRow& row, ByteView value) {
 
 int reportSaveError(const char* name, const char* call, int error) {
   out::error("Error writing file %s\n%s: %s\n", name, call, std::strerror(error));
-  ++failedSaves;
+  ++decoder().failedSaves;
   return -1;
 }
 
@@ -174,10 +173,10 @@ void keepAttribute(std::uint32_t attributeId, ByteView value) {
 
 void resetDecoderState() {
   forgetMemoryShortage();
-  rtfFileCounter = 0;
-  htmlFileCounter = 0;
-  textFileCounter = 0;
-  failedSaves = 0;
+  decoder().rtfFileCounter = 0;
+  decoder().htmlFileCounter = 0;
+  decoder().textFileCounter = 0;
+  decoder().failedSaves = 0;
   forgetCreatedFiles();
 }
 
@@ -211,7 +210,7 @@ int saveToFile(std::string_view name, const FileContents& contents) {
   std::FILE* file = isPlainFileName(target) ? std::fopen(path, "w") : nullptr;
   if (file == nullptr) {
     out::error("Error openning file %s for writing\n", path);
-    ++failedSaves;
+    ++decoder().failedSaves;
     return -1;
   }
   rememberCreatedFile(path);

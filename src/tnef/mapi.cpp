@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "wendrel/decoder.h"
 #include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
@@ -254,7 +255,7 @@ void printStringProperty(const Property& property) {
     *p++ = '\n';
     return out::commit(p);
   }
-  out::text(streamText(property.data, stringScratch));
+  out::text(streamText(property.data, decoder().stringScratch));
   out::ch('\n');
 }
 
@@ -296,7 +297,7 @@ void keepProperty(const Property& property, PropertySet& set, const codepage::Co
 
 void printProperty(const Property& property) {
   std::uint16_t type = propertyType(property.tag);
-  if (verbose) {
+  if (decoder().verbose) {
     out::text("\tProperty: ");
     out::hex8(property.tag);
     out::text(" (");

@@ -10,6 +10,7 @@
 #include <new>
 #include <utility>
 
+#include "wendrel/decoder.h"
 #include "wendrel/formats/civil_time.h"
 #include "wendrel/formats/code_pages.h"
 #include "wendrel/formats/compressed_rtf.h"
@@ -19,26 +20,20 @@
 
 namespace wendrel {
 
-bool keepWholeMessages = false;
-
-namespace {
-bool allocationFailed = false;
-}
-
 void* keepMemory(std::size_t bytes) {
   void* block = std::malloc(bytes);
-  if (block == nullptr) allocationFailed = true;
+  if (block == nullptr) decoder().allocationFailed = true;
   return block;
 }
 
 void* regrowMemory(void* block, std::size_t bytes) {
   void* grown = std::realloc(block, bytes);
-  if (grown == nullptr) allocationFailed = true;
+  if (grown == nullptr) decoder().allocationFailed = true;
   return grown;
 }
 
-bool memoryRanShort() { return allocationFailed; }
-void forgetMemoryShortage() { allocationFailed = false; }
+bool memoryRanShort() { return decoder().allocationFailed; }
+void forgetMemoryShortage() { decoder().allocationFailed = false; }
 
 namespace {
 

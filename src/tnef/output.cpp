@@ -1,5 +1,6 @@
 #include "wendrel/output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -7,66 +8,82 @@
 
 namespace wendrel::out {
 
-namespace detail {
-alignas(64) char buffer[kBufferSize];
-std::size_t used = 0;
 namespace {
-int firstError = 0;  // errno of the first failed hand-over to stdio
-std::FILE* target = nullptr;  // standard output unless set
-bool discarding = false;
-std::FILE* destination() { return target != nullptr ? target : stdout; }
-}
+std::FILE* destination(const Output& o) { return o.target != nullptr ? o.target : stdout; }
+}  // namespace
 
-void drain() {
-  if (used != 0 && firstError == 0 && !discarding) {
-    if (std::fwrite(buffer, 1, used, destination()) != used) firstError = errno != 0 ? errno : EIO;
+namespace detail {
+
+void drain(Output& o) {
+  if (o.used != 0 && o.firstError == 0 && !o.discarding) {
+    if (std::fwrite(o.buffer, 1, o.used, destination(o)) != o.used) o.firstError = errno != 0 ? errno : EIO;
   }
   // After a failure the rest is dropped: the run goes on and reports it once at the end.
-  used = 0;
+  o.used = 0;
 }
 
 void copyLong(char* d, const char* s, std::size_t n) { std::memcpy(d, s, n); }
 
-void longText(std::string_view s) {
-  while (s.size() > kBufferSize - used) {
-    std::size_t room = kBufferSize - used;
-    std::memcpy(buffer + used, s.data(), room);
-    used = kBufferSize;
-    drain();
+void longText(Output& o, std::string_view s) {
+  while (s.size() > o.capacity - o.used) {
+    std::size_t room = o.capacity - o.used;
+    std::memcpy(o.buffer + o.used, s.data(), room);
+    o.used = o.capacity;
+    drain(o);
     s.remove_prefix(room);
   }
-  std::memcpy(buffer + used, s.data(), s.size());
-  used += s.size();
+  std::memcpy(o.buffer + o.used, s.data(), s.size());
+  o.used += s.size();
 }
+
 }  // namespace detail
 
+void useBuffer(Output& o, char* buffer, std::size_t capacity) {
+  o = Output{};
+  o.buffer = buffer;
+  o.capacity = capacity;
+}
+
 void setTarget(std::FILE* file) {
-  detail::drain();
-  detail::target = file;
+  detail::drain(state());
+  state().target = file;
 }
 
 void discard() {
-  detail::used = 0;
-  detail::discarding = true;
+  state().used = 0;
+  state().discarding = true;
 }
 
 void flush() {
-  detail::drain();
-  if (detail::discarding) return;
-  if (std::fflush(detail::destination()) != 0 && detail::firstError == 0) detail::firstError = errno != 0 ? errno : EIO;
+  Output& o = state();
+  detail::drain(o);
+  if (o.discarding) return;
+  if (std::fflush(destination(o)) != 0 && o.firstError == 0) o.firstError = errno != 0 ? errno : EIO;
 }
 
-namespace {
-bool errorsSilenced = false;
-}  // namespace
+void silenceErrors(bool silent) { state().errorsSilenced = silent; }
 
-void silenceErrors(bool silent) { errorsSilenced = silent; }
+void setErrorSink(ErrorSink sink, void* context) {
+  state().errorSink = sink;
+  state().errorContext = context;
+}
 
 void error(const char* format, ...) {
-  if (errorsSilenced) return;
-  flush();
+  Output& o = state();
+  if (o.errorsSilenced) return;
   std::va_list args;
   va_start(args, format);
+  if (o.errorSink != nullptr) {
+    // One message, without its last newline (names in it are at most 255 bytes).
+    char line[1024];
+    int length = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    std::size_t size = length < 0 ? 0 : std::min(static_cast<std::size_t>(length), sizeof line - 1);
+    if (size != 0 && line[size - 1] == '\n') --size;
+    o.errorSink(std::string_view(line, size), o.errorContext);
+    return;
+  }
+  flush();
   std::vfprintf(stderr, format, args);
   va_end(args);
 }
@@ -80,8 +97,8 @@ void reportWriteError(const char* call, int error) {
 
 bool finishOutput() {
   flush();
-  if (detail::firstError != 0) {
-    reportWriteError("fflush", detail::firstError);
+  if (state().firstError != 0) {
+    reportWriteError("fflush", state().firstError);
     return false;
   }
   if (std::fclose(stdout) != 0) {

@@ -8,21 +8,19 @@
 
 #include "wendrel/calendar.h"
 #include "wendrel/contacts.h"
+#include "wendrel/decoder.h"
 #include "wendrel/message.h"
 #include "wendrel/output.h"
 #include "wendrel/tnef.h"
 
 namespace wendrel {
 
-int verbose = 0;
-int saveFiles = 0;
-
 namespace {
 
-StreamState outsideAnyWalk;
-StreamState* current = &outsideAnyWalk;
-const std::uint8_t* fileStart = nullptr;  // offsets in messages count from here
-MessageRecord* decodedMessage = nullptr;   // the file's own, kept for takeDecodedMessage
+StreamState& currentStream() {
+  Decoder& d = decoder();
+  return d.current != nullptr ? *d.current : d.outsideAnyWalk;
+}
 
 StreamHeader readStreamHeader(ByteView stream) { return {stream.dword(0), stream.word(4)}; }
 
@@ -71,8 +69,8 @@ std::optional<ByteView> wholeRecord(ByteView rest) {
 // the stream that was current before.
 class CurrentStream {
  public:
-  explicit CurrentStream(StreamState& state) : outer_(current) { current = &state; }
-  ~CurrentStream() { current = outer_; }
+  explicit CurrentStream(StreamState& state) : outer_(decoder().current) { decoder().current = &state; }
+  ~CurrentStream() { decoder().current = outer_; }
   CurrentStream(const CurrentStream&) = delete;
   CurrentStream& operator=(const CurrentStream&) = delete;
 
@@ -81,12 +79,13 @@ class CurrentStream {
 };
 
 void walkRecords(ByteView bytes) {
+  StreamState* current = &currentStream();
   std::size_t offset = kStreamHeaderSize;
   while (offset < bytes.size()) {
     ByteView rest = bytes.sub(offset);
     std::optional<ByteView> record = wholeRecord(rest);
     if (!record) {
-      auto inFile = static_cast<long long>(rest.data() - fileStart);
+      auto inFile = static_cast<long long>(rest.data() - decoder().fileStart);
       out::error("Truncated attribute record at offset %lld\n", inFile);
       current->message->endedEarly = true;
       current->message->bytesLeft = rest.size();
@@ -109,6 +108,7 @@ MessageRecord* newMessage(MessageRecord* parent) {
 }
 
 void walkMessage(ByteView bytes) {
+  StreamState* current = &currentStream();
   if (bytes.size() < kStreamHeaderSize) {
     out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
     current->message->endedEarly = true;
@@ -128,32 +128,34 @@ void walkMessage(ByteView bytes) {
 // messages are kept, and freed otherwise.
 MessageRecord* walkStream(ByteView bytes, int depth) {
   MessageRecord scratch;  // stands in when no record could be made
-  MessageRecord* message = newMessage(current->message);
+  MessageRecord* message = newMessage(currentStream().message);
   StreamState state;
   state.depth = depth;
   state.message = message != nullptr ? message : &scratch;
   {
     CurrentStream scope(state);
     walkMessage(bytes);
-    if (!keepWholeMessages) {
+    if (!decoder().keepWholeMessages) {
       handleCalendarItem(*state.message);
       handleContact(*state.message);
     }
   }
-  if (keepWholeMessages) return message;
+  if (decoder().keepWholeMessages) return message;
   freeMessage(message);
   return nullptr;
 }
 
 }  // namespace
 
-StreamState& streamState() { return *current; }
+StreamState& streamState() { return currentStream(); }
 
 std::string_view streamText(ByteView value, char (&text)[kScratchSize]) {
-  return copyTextValue(value, current->codePage, text);
+  return copyTextValue(value, currentStream().codePage, text);
 }
 
-ByteView followingRecords() { return current->followingRecords; }
+std::string_view streamText(ByteView value) { return streamText(value, decoder().stringScratch); }
+
+ByteView followingRecords() { return currentStream().followingRecords; }
 
 bool takeRecord(ByteView& records, AttributeRecord& record) {
   std::optional<ByteView> whole = wholeRecord(records);
@@ -164,26 +166,28 @@ bool takeRecord(ByteView& records, AttributeRecord& record) {
 }
 
 int decodeStream(std::span<const std::uint8_t> stream) {
-  fileStart = stream.data();
-  outsideAnyWalk = StreamState{};
-  freeMessage(decodedMessage);
-  decodedMessage = walkStream(ByteView(stream), 0);
+  Decoder& d = decoder();
+  d.fileStart = stream.data();
+  d.outsideAnyWalk = StreamState{};
+  freeMessage(d.decodedMessage);
+  d.decodedMessage = walkStream(ByteView(stream), 0);
   return 0;
 }
 
 MessageRecord* decodeNestedStream(ByteView stream, int depth) { return walkStream(stream, depth); }
 
-MessageRecord* currentMessage() { return current->message; }
+MessageRecord* currentMessage() { return currentStream().message; }
 
 MessageRecord* takeDecodedMessage() {
-  MessageRecord* message = decodedMessage;
-  decodedMessage = nullptr;
+  Decoder& d = decoder();
+  MessageRecord* message = d.decodedMessage;
+  d.decodedMessage = nullptr;
   return message;
 }
 
 std::int64_t handleAttribute(ByteView record) {
   AttributeRecord parsed = readRecord(record);
-  if (verbose) printRecordHeader(parsed);
+  if (decoder().verbose) printRecordHeader(parsed);
   dispatchAttribute(parsed.attributeId, parsed.value);
   return std::int64_t{parsed.length} + static_cast<std::int64_t>(kRecordOverhead);
 }

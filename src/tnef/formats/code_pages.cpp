@@ -1,13 +1,21 @@
-// Code pages through iconv: converters opened once per code page and kept,
+// Code pages through iconv: each code page found once per process and kept,
 // whole texts converted with U+FFFD for what does not convert, and a table of
 // the upper 128 bytes for decoding one character at a time.
+//
+// Decoders in many threads share the code pages. A code page, once listed,
+// never changes, so it is read without a lock; only listing a new one takes
+// the lock. An iconv converter has a state of its own and serves one
+// conversion at a time: each conversion takes one of the code page's spare
+// converters, or opens another, and gives it back after.
 
 #include "wendrel/formats/code_pages.h"
 
 #include <iconv.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -16,10 +24,14 @@
 
 namespace wendrel::codepage {
 
+// Converters not in use; as many as threads are likely to convert at once in
+// the same code page (one more is opened, and closed after, when all are).
+inline constexpr std::size_t kSpareConverters = 4;
+
 struct CodePage {
-  std::uint32_t number;
-  iconv_t converter;
-  std::array<char32_t, 128> upper;  // decodeByte of 0x80 to 0xFF
+  std::uint32_t number = 0;
+  std::array<char32_t, 128> upper{};  // decodeByte of 0x80 to 0xFF
+  mutable std::array<std::atomic<iconv_t>, kSpareConverters> spare{};
 };
 
 namespace {
@@ -30,7 +42,9 @@ constexpr std::size_t kFailed = static_cast<std::size_t>(-1);
 // More than the C library can open ("CP<n>" opens for about 150 numbers).
 constexpr std::size_t kMaxOpen = 256;
 CodePage opened[kMaxOpen];
-std::size_t openedCount = 0;
+// Entries below it are complete (a release store after each is filled).
+std::atomic<std::size_t> openedCount{0};
+pthread_mutex_t openingLock = PTHREAD_MUTEX_INITIALIZER;
 
 // The name iconv knows the code page by.
 const char* converterName(std::uint32_t number, char (&name)[16]) {
@@ -99,11 +113,47 @@ char32_t decodeAlone(iconv_t converter, std::uint8_t byte) {
 }
 
 const CodePage* findOpened(std::uint32_t number) {
-  for (std::size_t i = 0; i < openedCount; ++i) {
+  std::size_t count = openedCount.load(std::memory_order_acquire);
+  for (std::size_t i = 0; i < count; ++i) {
     if (opened[i].number == number) return &opened[i];
   }
   return nullptr;
 }
+
+iconv_t openConverter(std::uint32_t number) {
+  char name[16];
+  return iconv_open("UTF-8", converterName(number, name));
+}
+
+// A converter of page's for one conversion, given back when it ends.
+class Converter {
+ public:
+  explicit Converter(const CodePage& page) : page_(page) {
+    for (std::atomic<iconv_t>& slot : page_.spare) {
+      handle_ = slot.exchange(nullptr, std::memory_order_acquire);
+      if (handle_ != nullptr) return;
+    }
+    handle_ = openConverter(page_.number);
+  }
+  ~Converter() {
+    if (handle_ == kNoConverter) return;
+    for (std::atomic<iconv_t>& slot : page_.spare) {
+      iconv_t empty = nullptr;
+      if (slot.compare_exchange_strong(empty, handle_, std::memory_order_release, std::memory_order_relaxed)) return;
+    }
+    iconv_close(handle_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // False when none could be opened (the process is out of memory or files).
+  bool usable() const { return handle_ != kNoConverter; }
+  iconv_t handle() const { return handle_; }
+
+ private:
+  const CodePage& page_;
+  iconv_t handle_ = kNoConverter;
+};
 
 // ---- Whole texts ----
 
@@ -165,23 +215,37 @@ class TextConversion {
 
 }  // namespace
 
-const CodePage* openCodePage(std::uint32_t number) {
-  if (const CodePage* page = findOpened(number)) return page;
-  if (openedCount == kMaxOpen) return nullptr;
-  char name[16];
-  iconv_t converter = iconv_open("UTF-8", converterName(number, name));
+namespace {
+
+// Lists the code page, under the lock; nullptr when it cannot be used.
+const CodePage* listCodePage(std::uint32_t number) {
+  if (const CodePage* page = findOpened(number)) return page;  // another thread listed it meanwhile
+  std::size_t count = openedCount.load(std::memory_order_relaxed);
+  if (count == kMaxOpen) return nullptr;
+  iconv_t converter = openConverter(number);
   if (converter == kNoConverter) return nullptr;
   if (!keepsAscii(converter)) {
     iconv_close(converter);
     return nullptr;
   }
-  CodePage& page = opened[openedCount++];
+  CodePage& page = opened[count];
   page.number = number;
-  page.converter = converter;
   for (std::size_t i = 0; i < page.upper.size(); ++i) {
     page.upper[i] = decodeAlone(converter, static_cast<std::uint8_t>(0x80 + i));
   }
+  page.spare[0].store(converter, std::memory_order_relaxed);
+  openedCount.store(count + 1, std::memory_order_release);
   return &page;
+}
+
+}  // namespace
+
+const CodePage* openCodePage(std::uint32_t number) {
+  if (const CodePage* page = findOpened(number)) return page;
+  pthread_mutex_lock(&openingLock);
+  const CodePage* page = listCodePage(number);
+  pthread_mutex_unlock(&openingLock);
+  return page;
 }
 
 std::uint32_t codePageNumber(const CodePage& page) { return page.number; }
@@ -284,8 +348,10 @@ bool hasHighBytes(ByteView text) {
 }
 
 std::size_t convertText(const CodePage& page, ByteView text, char* out, std::size_t capacity) {
+  Converter converter(page);
+  if (!converter.usable()) return convertWindows1252(text, out, capacity);
   auto stop = [](auto&) { return false; };
-  TextConversion conversion(page.converter, text, out, capacity, stop);
+  TextConversion conversion(converter.handle(), text, out, capacity, stop);
   conversion.run();
   return conversion.used();
 }
@@ -298,7 +364,9 @@ bool convertTextBlocks(const CodePage& page, ByteView text, BlockSink write, voi
     conversion.restart();
     return written;
   };
-  TextConversion conversion(page.converter, text, block, kBlock, handOver);
+  Converter converter(page);
+  if (!converter.usable()) return convertWindows1252Blocks(text, write, context);
+  TextConversion conversion(converter.handle(), text, block, kBlock, handOver);
   if (!conversion.run()) return false;
   return conversion.used() == 0 || write(ByteView(reinterpret_cast<std::uint8_t*>(block), conversion.used()), context);
 }
@@ -344,7 +412,9 @@ char32_t decodeByte(const CodePage& page, std::uint8_t byte) { return byte < 0x8
 std::optional<char32_t> decodePair(const CodePage& page, std::uint8_t lead, std::uint8_t trail) {
   const std::uint8_t pair[2] = {lead, trail};
   char out[16];
-  std::size_t length = convertAlone(page.converter, pair, 2, out);
+  Converter converter(page);
+  if (!converter.usable()) return std::nullopt;
+  std::size_t length = convertAlone(converter.handle(), pair, 2, out);
   if (length == kFailed || length == 0) return std::nullopt;
   return firstCharacter(out, length);
 }
