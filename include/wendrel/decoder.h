@@ -49,6 +49,10 @@ struct Decoder {
   // Each record keeps the message whole (its parts, attached messages' records),
   // and the file's own is handed over at the end (see message.h).
   bool keepWholeMessages = false;
+  // Each record also keeps the whole account of its message (every attribute,
+  // property, recipient row, attachment and damage: see MessageModel);
+  // implies keepWholeMessages.
+  bool keepModel = false;
 
   // ---- Scratch buffers: each formatter returns a view of its own buffer,
   // valid until that formatter runs again. Texts are NUL-terminated as well. ----

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -361,12 +362,116 @@ struct MessagePart {
   std::uint32_t nameLength = 0;
   ByteView bytes;              // data, the compound file, or an attached message's stream
   CompoundFileStream contents; // oleContents
+  // keepModel: an OLE picture read out of its compound file (malloc'd).
+  std::uint8_t* picture = nullptr;
+  std::size_t pictureSize = 0;
   // The attachment's own property list (attAttachment), as it stands: many
   // parts may share one, so it is read when it is needed, in page.
   ByteView properties;
   const codepage::CodePage* codePage = nullptr;
   MessageRecord* message = nullptr;
   std::string_view fileName() const { return {name, nameLength}; }
+};
+
+// ---- What keepModel adds: the whole account of the message ----
+// Every attribute, every MAPI property of the message, of each attachment and
+// of each recipient row, the attachments, and the damage the walk met; views
+// of the stream's bytes, so memory stays a small multiple of the stream's.
+
+// malloc and realloc for what the walk keeps: a failure is noted, so that a
+// program can tell a record that lost something to a lack of memory from a
+// whole one.
+void* keepMemory(std::size_t bytes);
+void* regrowMemory(void* block, std::size_t bytes);
+// True when a keepMemory or regrowMemory of this decoder failed since
+// resetDecoderState().
+bool memoryRanShort();
+void forgetMemoryShortage();
+
+// An array of trivially copyable T that grows with regrowMemory; an append
+// that finds no memory is dropped (and noted, see memoryRanShort).
+template <typename T>
+struct KeptArray {
+  T* items = nullptr;
+  std::uint32_t count = 0;
+  std::uint32_t capacity = 0;
+
+  T* append(const T& item) {
+    if (count == capacity) {
+      std::uint32_t grown = capacity == 0 ? 8 : 2 * capacity;
+      if (grown <= capacity || std::size_t{grown} > SIZE_MAX / sizeof(T)) return nullptr;
+      void* block = regrowMemory(items, std::size_t{grown} * sizeof(T));
+      if (block == nullptr) return nullptr;
+      items = static_cast<T*>(block);
+      capacity = grown;
+    }
+    items[count] = item;
+    return &items[count++];
+  }
+  T* begin() const { return items; }
+  T* end() const { return items + count; }
+  void release() {
+    std::free(items);
+    *this = {};
+  }
+};
+
+struct ModelProperty {
+  std::uint32_t tag = 0;
+  std::uint32_t size = 0;              // of data
+  const std::uint8_t* data = nullptr;  // a single value's slot or counted data; a multi-valued one's count and values
+  const std::uint8_t* name = nullptr;  // a named property's GUID, kind and number or name, as stored; else null
+  const codepage::CodePage* codePage = nullptr;  // in force for its 8-bit text
+  // A multi-valued string, binary or object property's values, each its data
+  // (set when the message's walk ends); else null.
+  const ByteView* values = nullptr;
+  ByteView value() const { return {data, size}; }
+};
+
+struct PropertyList {
+  KeptArray<ModelProperty> properties;
+  bool whole = true;  // false: a property that its list's count promised did not fit
+  ByteView* values = nullptr;  // what its multi-valued counted properties' values point into
+};
+
+struct ModelAttribute {
+  std::uint64_t offset = 0;  // of the record, from the start of the file's stream
+  ByteView record;  // the whole record: level, ID, length, value, checksum
+  const codepage::CodePage* codePage = nullptr;  // in force when it was read
+  std::uint32_t attachment = 0;  // 0: the message's; else its attachment's index plus one
+};
+
+struct ModelAttachment {
+  PropertyList properties;                   // its attAttachment list
+  std::uint32_t firstPart = 0, partCount = 0;  // what wendrel saves of it, among the message's parts
+};
+
+enum class DamageKind : std::uint8_t {
+  shortStream,            // too short for a TNEF header
+  badSignature,           // the first four bytes are not the TNEF signature
+  truncatedRecord,        // a record cut short, or a length past the end
+  truncatedPropertyList,  // a MAPI property list cut short
+  truncatedRecipientTable,
+  damagedRtf,             // a compressed-RTF body that does not decompress
+  damagedOleObject,       // an OLE object whose compound file cannot be read
+  nestedTooDeep,          // an attached message below the deepest level decoded
+  memory,                 // memory ran out: the model is not whole
+};
+
+struct ModelDamage {
+  DamageKind kind;
+  std::uint64_t offset;  // from the start of the file's stream
+};
+
+struct MessageModel {
+  bool signatureOk = false;
+  std::uint16_t attachKey = 0;
+  std::uint64_t offset = 0;  // of the message's stream, from the start of the file's
+  KeptArray<ModelAttribute> attributes;
+  PropertyList properties;  // attMAPIProps, all of them in order
+  KeptArray<PropertyList> recipients;
+  KeptArray<ModelAttachment> attachments;
+  KeptArray<ModelDamage> damage;
 };
 
 struct MessageRecord {
@@ -387,6 +492,10 @@ struct MessageRecord {
   MessagePart* parts = nullptr;
   std::uint32_t partCount = 0;
   std::uint32_t partCapacity = 0;
+  // keepModel only.
+  MessageModel model;
+  // The bytes a program handed over with the stream, freed with the record.
+  void* ownedBytes = nullptr;
 
   const PropertyValue* find(Prop prop) const { return properties.find(prop); }
   // The walk ended on a damaged record, not just on the stray line end some
@@ -394,15 +503,6 @@ struct MessageRecord {
   bool endsDamaged() const { return endedEarly && bytesLeft >= kRecordOverhead; }
 };
 
-// malloc and realloc for what the walk keeps: a failure is noted, so that a
-// program can tell a record that lost something to a lack of memory from a
-// whole one.
-void* keepMemory(std::size_t bytes);
-void* regrowMemory(void* block, std::size_t bytes);
-// True when a keepMemory or regrowMemory of this decoder failed since
-// resetDecoderState().
-bool memoryRanShort();
-void forgetMemoryShortage();
 
 // ---- The walk's side ----
 // The record of the message being walked (nullptr outside a walk).
@@ -416,6 +516,30 @@ MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view nam
 // took, or nothing when a property the count promises does not fit (those
 // before it are kept).
 std::optional<std::size_t> keepPropertyList(ByteView list, PropertySet& set, const codepage::CodePage* page);
+
+// ---- The model's side (each does nothing unless the decoder keeps models) ----
+// Takes the properties of a MAPI list into model, 8-bit text in page; returns
+// the bytes the list took, or nothing when a property the count promises does
+// not fit (those before it are kept, and the list is marked not whole).
+std::optional<std::size_t> modelPropertyList(ByteView list, PropertyList& model, const codepage::CodePage* page);
+// Damage met at where (a place in the file's stream), for the current message.
+void noteDamage(DamageKind kind, const std::uint8_t* where);
+// A stream begins: its header's verdict, at its place in the file.
+void modelBeginStream(MessageRecord& message, ByteView stream);
+// A record has been handled (the whole record, framing included).
+void modelKeepAttribute(ByteView record);
+// attAttachRenddata: an attachment begins.
+void modelBeginAttachment();
+// attAttachment: the attachment's own properties.
+void modelAttachmentProperties(ByteView list);
+// attRecipTable: its rows.
+void modelRecipientTable(ByteView table);
+// A part was added to the current message for the current attachment.
+void modelNotePart(MessageRecord& message);
+// The walk of the message has ended: what the model reads out of its parts
+// (OLE pictures) is read.
+void finishModel(MessageRecord& message);
+void freeModel(MessageModel& model);
 
 // The record of the file's own stream after decodeStream, with
 // keepWholeMessages: the caller owns it and frees it with freeMessage.
@@ -464,6 +588,10 @@ bool writePlainText(const MessageRecord& message, BlockSink write, void* context
 // The code page 8-bit HTML is in: its Internet code page (PR_INTERNET_CPID),
 // else the charset it declares; nullptr when neither can be used.
 const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView html);
+// The charset to label 8-bit HTML with: the IANA name of its Internet code
+// page, else the charset it declares (in lowercase, in buffer), else "utf-8"
+// when it is UTF-8, else "windows-1252".
+std::string_view htmlCharsetName(const MessageRecord& message, ByteView html, char (&buffer)[40]);
 // 8-bit HTML as UTF-8: in htmlCodePage, else as it stands when it is UTF-8,
 // else read as windows-1252. Unicode HTML as UTF-8.
 bool writeHtmlText(const MessageRecord& message, const PropertyValue* html, BlockSink write, void* context);

@@ -201,15 +201,8 @@ std::optional<std::string> mediaTypeOf(std::string_view fileName, const char* ty
 }
 
 std::string htmlCharsetLabel(const MessageRecord& message, ByteView html) {
-  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
-  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
-    std::string_view name = codepage::ianaName(static_cast<std::uint32_t>(*cpid));
-    if (!name.empty()) return std::string(name);
-  }
-  char declared[40];
-  std::string_view name = codepage::declaredCharset(html, declared);
-  if (!name.empty()) return lowercase(name);
-  return utf8::isValid({reinterpret_cast<const char*>(html.data()), html.size()}) ? "utf-8" : "windows-1252";
+  char buffer[40];
+  return std::string(htmlCharsetName(message, html, buffer));
 }
 
 // ---- Builder ----

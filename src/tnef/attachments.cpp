@@ -250,6 +250,7 @@ void saveOleObject(ByteView object, std::string_view name, ByteView properties) 
     }
     std::string_view target = fileNameToCreate(name);
     out::error("Damaged OLE object saved as it stands to %.*s\n", static_cast<int>(target.size()), target.data());
+    noteDamage(DamageKind::damagedOleObject, object.data());
     return saveAttachmentTo(name, target, FileContents{produceBytes, &object, object.size()});
   }
   char buffer[kScratchSize];
@@ -289,6 +290,7 @@ bool visitObject(ByteView data, void* context) {
   } else if (object.kind == ObjectKind::message) {
     out::error("Embedded message %.*s nested too deeply to decode\n", static_cast<int>(visit.name.size()),
                visit.name.data());
+    noteDamage(DamageKind::nestedTooDeep, object.contents.data());
   } else if (object.kind == ObjectKind::storage && !streamState().attachmentHasData) {
     saveOleObject(object.contents, visit.name, visit.properties);
   }
@@ -298,6 +300,7 @@ bool visitObject(ByteView data, void* context) {
 }  // namespace
 
 void beginAttachment() {
+  modelBeginAttachment();
   streamState().attachmentTitled = false;
   streamState().attachmentHasData = false;
   streamState().attachmentProperties = {};
@@ -326,6 +329,7 @@ void handleAttachmentData(ByteView value) {
 }
 
 void handleAttachmentProperties(ByteView value) {
+  modelAttachmentProperties(value);
   streamState().attachmentProperties = value;
   char text[kScratchSize];
   std::optional<std::string_view> longName = longFileName(value, text);

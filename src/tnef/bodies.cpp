@@ -163,6 +163,9 @@ void handleCompressedRtf(ByteView data) {
   if (decoder().keepWholeMessages && message != nullptr && message->rtfBodyName[0] == '\0') {
     *std::copy(fileName.begin(), fileName.end(), message->rtfBodyName) = '\0';
   }
+  if (decoder().keepModel && inspectCompressedRtf(data).damage != RtfDamage::none) {
+    noteDamage(DamageKind::damagedRtf, data.data());
+  }
   if (!decoder().saveFiles) {
     out::text("\tContains Compressed RTF MAPI property\n");
     return;

@@ -14,14 +14,20 @@ namespace {
 // The program's own decoder prints to standard output through a buffer in
 // static storage, as a single-shot tool would: nothing to set up before main.
 alignas(64) char programOutput[out::kBufferSize];
-constinit Decoder programDecoder{.output = {.buffer = programOutput, .capacity = out::kBufferSize}};
+constexpr Decoder programDecoderAtStart() {
+  Decoder decoder;
+  decoder.output.buffer = programOutput;
+  decoder.output.capacity = out::kBufferSize;
+  return decoder;
+}
+constinit Decoder programDecoder = programDecoderAtStart();
 
 }  // namespace
 
-constinit thread_local Decoder* activeDecoder = &programDecoder;
+constinit thread_local Decoder* activeDecoder [[gnu::tls_model("initial-exec")]] = &programDecoder;
 
 namespace out {
-constinit thread_local Output* activeOutput = &programDecoder.output;
+constinit thread_local Output* activeOutput [[gnu::tls_model("initial-exec")]] = &programDecoder.output;
 }
 
 DecoderScope::DecoderScope(Decoder& decoder) : outerDecoder_(activeDecoder), outerOutput_(out::activeOutput) {

@@ -182,6 +182,7 @@ void resetDecoderState() {
 
 void dispatchAttribute(std::uint32_t attributeId, ByteView value) {
   keepAttribute(attributeId, value);
+  if (attributeId == attRecipTable) modelRecipientTable(value);
   if (const DispatchRow* row = findRow(attributeId)) {
     runAction(*row, value);
   } else {

@@ -312,25 +312,57 @@ void printProperty(const Property& property) {
   handleBodyProperty(property);
 }
 
-void reportTruncatedList() { out::error("Truncated MAPI property list\n"); }
+// A property as the model keeps it: where it lies, and its name's.
+void appendToModel(PropertyList& list, const Property& property, const codepage::CodePage* page) {
+  const std::uint8_t* name = property.guid;
+  list.properties.append(ModelProperty{property.tag, static_cast<std::uint32_t>(property.data.size()),
+                                       property.data.data(), name, page});
+}
+
+void reportTruncatedList(ByteView list) {
+  out::error("Truncated MAPI property list\n");
+  noteDamage(DamageKind::truncatedPropertyList, list.data());
+}
 
 }  // namespace
 
 std::string_view mapiTypeName(std::uint16_t type) { return findType(type).name; }
 
 void dumpMapiProperties(ByteView value) {
-  if (value.size() < 4) return reportTruncatedList();
+  MessageRecord* message = currentMessage();
+  PropertyList* model = message != nullptr && decoder().keepModel ? &message->model.properties : nullptr;
+  if (value.size() < 4) {
+    if (model != nullptr) model->whole = false;
+    return reportTruncatedList(value);
+  }
   out::text("\tNumber of Properties: ");
   out::decimal(readDword(value));
   out::ch('\n');
-  MessageRecord* message = currentMessage();
   const codepage::CodePage* page = streamState().codePage;
   bool whole = walkProperties(value, [&](const Property& property) {
     printProperty(property);
     if (message != nullptr) keepProperty(property, message->properties, page);
+    if (model != nullptr) appendToModel(*model, property, page);
     return true;
   });
-  if (!whole) reportTruncatedList();
+  if (!whole) {
+    if (model != nullptr) model->whole = false;
+    reportTruncatedList(value);
+  }
+}
+
+std::optional<std::size_t> modelPropertyList(ByteView list, PropertyList& model, const codepage::CodePage* page) {
+  std::size_t end = 4;
+  bool whole = list.size() >= 4 && walkProperties(list, [&](const Property& property) {
+    appendToModel(model, property, page);
+    end += property.span;
+    return true;
+  });
+  if (!whole) {
+    model.whole = false;
+    return std::nullopt;
+  }
+  return std::min(end, list.size());
 }
 
 std::optional<std::string_view> findStringProperty(ByteView list, std::uint16_t id, char (&text)[kScratchSize]) {

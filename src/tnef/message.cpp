@@ -731,6 +731,22 @@ const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView ht
   return declared.empty() ? nullptr : codepage::openCharset(declared);
 }
 
+std::string_view htmlCharsetName(const MessageRecord& message, ByteView html, char (&buffer)[40]) {
+  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
+  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
+    std::string_view name = codepage::ianaName(static_cast<std::uint32_t>(*cpid));
+    if (!name.empty()) return name;
+  }
+  std::string_view declared = codepage::declaredCharset(html, buffer);
+  if (!declared.empty()) {
+    for (std::size_t i = 0; i < declared.size(); ++i) {
+      if (buffer[i] >= 'A' && buffer[i] <= 'Z') buffer[i] = static_cast<char>(buffer[i] + 32);
+    }
+    return declared;
+  }
+  return isUtf8(html) ? "utf-8" : "windows-1252";
+}
+
 bool writeHtmlText(const MessageRecord& message, const PropertyValue* html, BlockSink write, void* context) {
   if (html == nullptr) return false;
   if (html->type == PT_UNICODE) return writeTextValue(html, write, context);
@@ -766,16 +782,20 @@ MessagePart* addPart(MessageRecord& message, PartKind kind, std::string_view nam
   part.kind = kind;
   part.name = copy;
   part.nameLength = static_cast<std::uint32_t>(name.size());
+  modelNotePart(message);
   return &part;
 }
 
 MessageRecord::~MessageRecord() {
   for (std::uint32_t i = 0; i < partCount; ++i) {
     freeMessage(parts[i].message);
+    std::free(parts[i].picture);
     bool shared = i + 1 < partCount && parts[i + 1].name == parts[i].name;
     if (!shared) std::free(parts[i].name);
   }
   std::free(parts);
+  freeModel(model);
+  std::free(ownedBytes);
 }
 
 void freeMessage(MessageRecord* message) {

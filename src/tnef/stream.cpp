@@ -87,6 +87,7 @@ void walkRecords(ByteView bytes) {
     if (!record) {
       auto inFile = static_cast<long long>(rest.data() - decoder().fileStart);
       out::error("Truncated attribute record at offset %lld\n", inFile);
+      noteDamage(DamageKind::truncatedRecord, rest.data());
       current->message->endedEarly = true;
       current->message->bytesLeft = rest.size();
       break;
@@ -109,14 +110,17 @@ MessageRecord* newMessage(MessageRecord* parent) {
 
 void walkMessage(ByteView bytes) {
   StreamState* current = &currentStream();
+  modelBeginStream(*current->message, bytes);
   if (bytes.size() < kStreamHeaderSize) {
     out::error("Stream too short for a TNEF header: %d bytes\n", static_cast<int>(bytes.size()));
+    noteDamage(DamageKind::shortStream, bytes.data());
     current->message->endedEarly = true;
     current->message->bytesLeft = bytes.size();
     return;
   }
   StreamHeader header = readStreamHeader(bytes);
   printSignatureVerdict(header.signature);
+  if (header.signature != kTnefSignature) noteDamage(DamageKind::badSignature, bytes.data());
   out::text("TNEF Attach Key: ");
   out::hex(header.attachKey);
   out::ch('\n');
@@ -139,6 +143,7 @@ MessageRecord* walkStream(ByteView bytes, int depth) {
       handleCalendarItem(*state.message);
       handleContact(*state.message);
     }
+    finishModel(*state.message);
   }
   if (decoder().keepWholeMessages) return message;
   freeMessage(message);
@@ -189,6 +194,7 @@ std::int64_t handleAttribute(ByteView record) {
   AttributeRecord parsed = readRecord(record);
   if (decoder().verbose) printRecordHeader(parsed);
   dispatchAttribute(parsed.attributeId, parsed.value);
+  modelKeepAttribute(record);
   return std::int64_t{parsed.length} + static_cast<std::int64_t>(kRecordOverhead);
 }
 
