@@ -17,7 +17,7 @@ namespace wendrel::test {
 namespace {
 
 std::string usage(const std::string& invocation = "wendrel") {
-  return "\nwendrel/1.3 by Quorral\n"
+  return "\nwendrel/" WENDREL_PROJECT_VERSION " by Quorral\n"
          "Translation Neutral Encapsulation Format (TNEF) decoder\n"
          "\nUsage: " + invocation + " [-v][-d][-h][-s] <filename>\n"
          "\t-v: Verbose output\n"

@@ -1,5 +1,5 @@
 # cmake -DBUILD_DIR=build -DPREFIX=dir -DPAGE=man/wendrel.1 [-DMIME_PAGE=man/wendrel-mime.1]
-#       -DVERSION=1.3 -P install_tree.cmake
+#       -DVERSION=1.4 -P install_tree.cmake
 #
 # `cmake --install` into an empty prefix must give exactly the programs and
 # their compressed manual pages: wendrel, and wendrel-mime when MIME_PAGE is

@@ -1,4 +1,4 @@
-# cmake -DVERSION=1.3 -DPAGE=man/wendrel.1 -DMIME_PAGE=man/wendrel-mime.1
+# cmake -DVERSION=1.4 -DPAGE=man/wendrel.1 -DMIME_PAGE=man/wendrel-mime.1
 #       -DCHANGELOG=packaging/changelog -P versions.cmake
 #
 # project() holds the version; the manual pages and the package changelog
