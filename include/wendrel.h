@@ -276,9 +276,10 @@ WENDREL_API uint64_t wendrel_attribute_offset(const wendrel_attribute *attribute
 /* The attachment the record belongs to, as its index in the message's
  * attachments, or (size_t)-1 for the message's own. */
 WENDREL_API size_t wendrel_attribute_attachment(const wendrel_attribute *attribute);
-/* An atpString or atpText value as text (up to its first NUL); a date
- * (atpDate) as its seven fields; a number (atpShort, atpLong, atpByte,
- * atpWord, atpDword: the first 1, 2 or 4 bytes, little-endian). */
+/* An atpString or atpText value as text (up to its first NUL; the message
+ * class too, whose ID says atpWord); a date (atpDate) as its seven fields; a
+ * number (atpShort, atpLong, atpWord, atpDword: the first 2 or 4 bytes,
+ * little-endian; atpByte when it is a single byte). */
 WENDREL_API wendrel_status wendrel_attribute_string(const wendrel_attribute *attribute, wendrel_write_fn write,
                                                     void *context);
 typedef struct wendrel_date {

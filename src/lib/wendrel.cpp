@@ -695,7 +695,11 @@ wendrel_status wendrel_attribute_integer(const wendrel_attribute* attribute, int
   if (attribute == nullptr || value == nullptr) return WENDREL_ERROR_ARGUMENT;
   ByteView bytes = valueOf(attributeOf(attribute));
   switch (attributeType(wendrel_attribute_id(attribute))) {
-    case atpByte: *value = bytes.byte(0); return WENDREL_OK;
+    case atpByte:
+      // Bytes are mostly a block (attAttachData, attMAPIProps): a number only alone.
+      if (bytes.size() != 1) return WENDREL_ERROR_TYPE;
+      *value = bytes.byte(0);
+      return WENDREL_OK;
     case atpShort: *value = static_cast<std::int16_t>(bytes.word(0)); return WENDREL_OK;
     case atpWord: *value = bytes.word(0); return WENDREL_OK;
     case atpLong: *value = static_cast<std::int32_t>(bytes.dword(0)); return WENDREL_OK;
