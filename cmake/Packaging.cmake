@@ -22,7 +22,9 @@ set(_wendrel_mime_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/wendrel-mime.1.gz)
 set(_wendrel_changelog_gz ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/man ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
-set(_wendrel_compressed "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel_changelog_gz}")
+set(_wendrel_lib_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/libwendrel.3.gz)
+set(_wendrel_compressed "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel_changelog_gz}"
+    "man/libwendrel.3|${_wendrel_lib_man_gz}")
 if(WENDREL_MIME)
   list(APPEND _wendrel_compressed "man/wendrel-mime.1|${_wendrel_mime_man_gz}")
 endif()
@@ -52,6 +54,20 @@ if(WENDREL_MIME)
   install(TARGETS wendrel-mime RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT wendrel)
   install(FILES ${_wendrel_mime_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
 endif()
+# The library: libwendrel.so.1 for programs that use it, and for building
+# them the header, the libwendrel.so link, the pkg-config file and the page.
+install(TARGETS wendrel_shared
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libwendrel1 NAMELINK_COMPONENT libwendrel-dev)
+install(FILES include/wendrel.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT libwendrel-dev)
+# The file finds its prefix from where it lies, so that a tree installed with
+# --prefix anywhere (or moved) still builds against itself.
+file(RELATIVE_PATH WENDREL_PC_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" WENDREL_PC_PREFIX "${WENDREL_PC_PREFIX}")
+configure_file(packaging/wendrel.pc.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/wendrel.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/wendrel.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libwendrel-dev)
+install(FILES ${_wendrel_lib_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT libwendrel-dev)
+
 # Only the package takes these (see CPACK_INSTALL_CMAKE_PROJECTS below).
 install(FILES packaging/copyright ${_wendrel_changelog_gz}
         DESTINATION ${CMAKE_INSTALL_DOCDIR}

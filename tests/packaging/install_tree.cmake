@@ -1,11 +1,11 @@
-# cmake -DBUILD_DIR=build -DPREFIX=dir -DPAGE=man/wendrel.1 [-DMIME_PAGE=man/wendrel-mime.1]
+# cmake -DBUILD_DIR=build -DPREFIX=dir -DPAGE=man/wendrel.1 [-DMIME_PAGE=man/wendrel-mime.1] -DLIBDIR=lib
 #       -DVERSION=1.4 -P install_tree.cmake
 #
 # `cmake --install` into an empty prefix must give exactly the programs and
 # their compressed manual pages: wendrel, and wendrel-mime when MIME_PAGE is
-# given (a build with WENDREL_MIME). Each program runs from there, and each
-# page unpacks to its source page from a gzip header without name or time
-# stamp.
+# given (a build with WENDREL_MIME); and the library with its header,
+# pkg-config file and page. Each program runs from there, and each page
+# unpacks to its source page from a gzip header without name or time stamp.
 file(REMOVE_RECURSE "${PREFIX}")
 # Both would send the files elsewhere or install links instead of copies.
 unset(ENV{DESTDIR})
@@ -16,10 +16,14 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed (exit ${result}):\n${out}")
 endif()
 
-set(expected "bin/wendrel;share/man/man1/wendrel.1.gz")
+set(expected bin/wendrel share/man/man1/wendrel.1.gz
+    include/wendrel.h ${LIBDIR}/libwendrel.so ${LIBDIR}/libwendrel.so.1 ${LIBDIR}/libwendrel.so.${VERSION}.0
+    ${LIBDIR}/pkgconfig/wendrel.pc
+    share/man/man3/libwendrel.3.gz ${EXTRA_FILES})
 if(DEFINED MIME_PAGE)
-  set(expected "bin/wendrel;bin/wendrel-mime;share/man/man1/wendrel-mime.1.gz;share/man/man1/wendrel.1.gz")
+  list(APPEND expected bin/wendrel-mime share/man/man1/wendrel-mime.1.gz)
 endif()
+list(SORT expected)
 file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
 if(NOT installed STREQUAL expected)

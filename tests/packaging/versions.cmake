@@ -1,9 +1,9 @@
-# cmake -DVERSION=1.4 -DPAGE=man/wendrel.1 -DMIME_PAGE=man/wendrel-mime.1
+# cmake -DVERSION=1.4 -DPAGE=man/wendrel.1 -DMIME_PAGE=man/wendrel-mime.1 [-DOTHER_PAGES=a.3;b.1]
 #       -DCHANGELOG=packaging/changelog -P versions.cmake
 #
 # project() holds the version; the manual pages and the package changelog
 # name it too, and must follow when it changes.
-foreach(page "${PAGE}" "${MIME_PAGE}")
+foreach(page "${PAGE}" "${MIME_PAGE}" ${OTHER_PAGES})
   file(STRINGS "${page}" title REGEX "^\\.TH " LIMIT_COUNT 1)
   if(NOT title MATCHES "\"wendrel ${VERSION}\"")
     message(FATAL_ERROR "${page}: the .TH line should name \"wendrel ${VERSION}\": ${title}")
