@@ -123,6 +123,10 @@ char* ownedText(const PropertyValue& value) {
   return buffer.data;
 }
 
+ByteView valueOf(const ModelAttribute& attribute) {
+  return attribute.record.sub(kRecordValueOffset, attribute.record.dword(5));
+}
+
 // ---- Property values ----
 
 std::uint16_t typeOf(const ModelProperty& property) { return static_cast<std::uint16_t>(property.tag); }
@@ -635,12 +639,6 @@ const char* wendrel_attribute_name(const wendrel_attribute* attribute) {
   // The catalogue's names are string literals, so they end in NUL.
   return attribute != nullptr ? attributeName(wendrel_attribute_id(attribute)).data() : "";
 }
-
-namespace {
-ByteView valueOf(const ModelAttribute& attribute) {
-  return attribute.record.sub(kRecordValueOffset, attribute.record.dword(5));
-}
-}  // namespace
 
 const uint8_t* wendrel_attribute_data(const wendrel_attribute* attribute, size_t* size) {
   ByteView value = attribute != nullptr ? valueOf(attributeOf(attribute)) : ByteView();
