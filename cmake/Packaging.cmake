@@ -1,17 +1,18 @@
-# Installation and the Debian package.
+# Installation and the Debian packages.
 #
-#   cmake --install build --prefix DIR   DIR/bin/wendrel, DIR/bin/wendrel-mime and
-#                                        DIR/share/man/man1/{wendrel,wendrel-mime}.1.gz,
-#                                        nothing else (without WENDREL_MIME, only
-#                                        wendrel and its page)
-#   cd build && cpack -G DEB             wendrel_<version>_<arch>.deb, which adds
-#                                        /usr/share/doc/wendrel/{copyright,changelog.gz}
+#   cmake --install build --prefix DIR   DIR/bin/ the programs, DIR/share/man/ their pages,
+#                                        and the library: DIR/lib/libwendrel.so*,
+#                                        DIR/lib/pkgconfig/wendrel.pc, DIR/include/wendrel.h
+#                                        and libwendrel(3); the Python module when built
+#   cd build && cpack -G DEB             wendrel_<version>_<arch>.deb, libwendrel1_..., libwendrel-dev_...
+#                                        and python3-wendrel_..., each with its own
+#                                        /usr/share/doc/<package>/{copyright,changelog.gz}
 #
 # Name and version come from the project() line. The manual pages and the
 # changelog are compressed at build time with gzip -9n, as Debian does, so
-# the same sources always give the same bytes. The package's dependencies
-# come from dpkg-shlibdeps: libc alone for wendrel, GMime (libgmime-3.0-0)
-# and the C++ run-time for wendrel-mime.
+# the same sources always give the same bytes. The packages' dependencies
+# come from dpkg-shlibdeps: libc alone for wendrel and the library, GMime
+# (libgmime-3.0-0) and the C++ run-time for wendrel-mime and wendrel-json.
 
 include(GNUInstallDirs)
 find_program(WENDREL_GZIP gzip REQUIRED)
@@ -68,48 +69,98 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/wendrel.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libwendrel-dev)
 install(FILES ${_wendrel_lib_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT libwendrel-dev)
 
-# Only the package takes these (see CPACK_INSTALL_CMAKE_PROJECTS below).
-install(FILES packaging/copyright ${_wendrel_changelog_gz}
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}
-        COMPONENT debian_docs EXCLUDE_FROM_ALL)
+# One Debian package per component: wendrel (the programs and their pages),
+# libwendrel1 (the library), libwendrel-dev (what building against it needs)
+# and python3-wendrel (the Python module, when it is built). Each has its own
+# /usr/share/doc/<package>/ with the copyright and the changelog, which only
+# the packages take (a plain install leaves them out).
+set(_wendrel_packages wendrel libwendrel1 libwendrel-dev)
+if(WENDREL_PYTHON)
+  list(APPEND _wendrel_packages python3-wendrel)
+endif()
+foreach(_package IN LISTS _wendrel_packages)
+  install(FILES packaging/copyright ${_wendrel_changelog_gz}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package}
+          COMPONENT ${_package} EXCLUDE_FROM_ALL)
+endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the wendrel developers")
-set(CPACK_INSTALL_CMAKE_PROJECTS
-  "${CMAKE_CURRENT_BINARY_DIR};${PROJECT_NAME};wendrel;/"
-  "${CMAKE_CURRENT_BINARY_DIR};${PROJECT_NAME};debian_docs;/")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL ${_wendrel_packages})
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${_wendrel_dir_permissions})
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}_${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 set(WENDREL_PACKAGE_MAINTAINER "The wendrel developers <wendrel@example.org>"
-    CACHE STRING "Maintainer field of the Debian package")
+    CACHE STRING "Maintainer field of the Debian packages")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${WENDREL_PACKAGE_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decoder for TNEF streams (winmail.dat)")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Some mail programs wrap a rich message, its properties and its attachments
+# libwendrel1 says which version of it a program built against it needs
+# (its shlibs file), and has ldconfig run by a trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The summary line of each package is the first line of its description.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+
+set(_wendrel_about "Some mail programs wrap a rich message, its properties and its attachments
 into one TNEF stream (Transport Neutral Encapsulation Format), which arrives
-as an attachment called winmail.dat of type application/ms-tnef.
+as an attachment called winmail.dat of type application/ms-tnef.")
+
+set(CPACK_DEBIAN_WENDREL_PACKAGE_NAME wendrel)
+set(CPACK_DEBIAN_WENDREL_PACKAGE_SECTION mail)
+set(CPACK_DEBIAN_WENDREL_DESCRIPTION "decoder for TNEF streams (winmail.dat)
+${_wendrel_about}
 wendrel prints what such a stream holds: subject, identifiers, dates,
 priority, status, message class, body text, attachment titles and the string
 properties of its MAPI property lists; with -s it saves the attachments and
-compressed RTF bodies in the current directory, never outside it.")
+bodies in the current directory, never outside it.")
 if(WENDREL_MIME)
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "decoder for TNEF streams (winmail.dat), and converter to MIME")
-  string(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION "
+  set(CPACK_DEBIAN_WENDREL_DESCRIPTION "decoder for TNEF streams (winmail.dat), and converter to MIME
+${_wendrel_about}
+wendrel prints what such a stream holds and with -s saves the attachments
+and bodies in the current directory, never outside it.
 .
 wendrel-mime turns TNEF into ordinary MIME mail, as a filter in mail delivery
-or on a saved winmail.dat: the bodies as text, HTML and iCalendar parts, each
-attachment and attached message as a part of its own, every other part of the
-message as it was.")
+or on a saved winmail.dat. wendrel-json writes a JSON account of everything
+a stream, or every TNEF part of a message, holds.")
   # Attachments without a MIME type of their own are typed by their extension
   # from /etc/mime.types.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS media-types)
+  set(CPACK_DEBIAN_WENDREL_PACKAGE_RECOMMENDS media-types)
 endif()
+
+set(CPACK_DEBIAN_LIBWENDREL1_PACKAGE_NAME libwendrel1)
+set(CPACK_DEBIAN_LIBWENDREL1_PACKAGE_SECTION libs)
+# A trigger runs ldconfig (CPack's own scripts that call it are taken out
+# after the packages are made).
+set(CPACK_DEBIAN_LIBWENDREL1_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/libwendrel1/triggers)
+set(CPACK_DEBIAN_LIBWENDREL1_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/ldconfig_trigger.cmake)
+set(CPACK_DEBIAN_LIBWENDREL1_DESCRIPTION "decoder for TNEF streams (winmail.dat) - library
+${_wendrel_about}
+libwendrel decodes such a stream for other programs: every attribute and
+MAPI property, the recipients, the attachments and attached messages, the
+bodies, calendar items and contacts, and the damage met. Any number of
+decoders run at once in any threads.")
+
+set(CPACK_DEBIAN_LIBWENDREL-DEV_PACKAGE_NAME libwendrel-dev)
+set(CPACK_DEBIAN_LIBWENDREL-DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_LIBWENDREL-DEV_PACKAGE_DEPENDS "libwendrel1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_LIBWENDREL-DEV_DESCRIPTION "decoder for TNEF streams (winmail.dat) - development files
+${_wendrel_about}
+This package holds what building a program against libwendrel needs: the
+C header wendrel.h, the pkg-config file and the manual page libwendrel(3).")
+
+set(CPACK_DEBIAN_PYTHON3-WENDREL_PACKAGE_NAME python3-wendrel)
+set(CPACK_DEBIAN_PYTHON3-WENDREL_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON3-WENDREL_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12)")
+set(CPACK_DEBIAN_PYTHON3-WENDREL_DESCRIPTION "decoder for TNEF streams (winmail.dat) - Python module
+${_wendrel_about}
+import wendrel; wendrel.decode(data) gives what such a stream holds as
+Python objects: the message, its properties, recipients, attachments with
+their names and data, bodies and calendar item.")
 
 include(CPack)
