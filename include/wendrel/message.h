@@ -388,8 +388,16 @@ void* regrowMemory(void* block, std::size_t bytes);
 bool memoryRanShort();
 void forgetMemoryShortage();
 
-// An array of trivially copyable T that grows with regrowMemory; an append
-// that finds no memory is dropped (and noted, see memoryRanShort).
+// The blocks of the model's arrays: small ones from malloc, large ones (a
+// list of a million properties) mapped in huge pages, which grow in place
+// and cost a page fault every 2 MiB rather than every 4 KiB. A growth that
+// finds no memory is noted (see memoryRanShort) and gives nullptr, leaving
+// the block as it was.
+void* growArrayBlock(void* block, std::size_t oldBytes, std::size_t newBytes);
+void freeArrayBlock(void* block, std::size_t bytes);
+
+// An array of trivially copyable T that doubles as it fills; an append that
+// finds no memory is dropped (and noted, see memoryRanShort).
 template <typename T>
 struct KeptArray {
   T* items = nullptr;
@@ -400,7 +408,7 @@ struct KeptArray {
     if (count == capacity) {
       std::uint32_t grown = capacity == 0 ? 8 : 2 * capacity;
       if (grown <= capacity || std::size_t{grown} > SIZE_MAX / sizeof(T)) return nullptr;
-      void* block = regrowMemory(items, std::size_t{grown} * sizeof(T));
+      void* block = growArrayBlock(items, std::size_t{capacity} * sizeof(T), std::size_t{grown} * sizeof(T));
       if (block == nullptr) return nullptr;
       items = static_cast<T*>(block);
       capacity = grown;
@@ -411,7 +419,7 @@ struct KeptArray {
   T* begin() const { return items; }
   T* end() const { return items + count; }
   void release() {
-    std::free(items);
+    freeArrayBlock(items, std::size_t{capacity} * sizeof(T));
     *this = {};
   }
 };

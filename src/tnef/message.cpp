@@ -3,6 +3,8 @@
 
 #include "wendrel/message.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -30,6 +32,47 @@ void* regrowMemory(void* block, std::size_t bytes) {
   void* grown = std::realloc(block, bytes);
   if (grown == nullptr) decoder().allocationFailed = true;
   return grown;
+}
+
+namespace {
+
+// From this size on a block is mapped on its own, in huge pages.
+constexpr std::size_t kMappedBlock = std::size_t{4} << 20;
+
+void adviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace
+
+void* growArrayBlock(void* block, std::size_t oldBytes, std::size_t newBytes) {
+  if (newBytes < kMappedBlock) return regrowMemory(block, newBytes);
+  void* grown = MAP_FAILED;
+  if (oldBytes >= kMappedBlock) {
+    grown = mremap(block, oldBytes, newBytes, MREMAP_MAYMOVE);
+  } else {
+    grown = mmap(nullptr, newBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (grown != MAP_FAILED && oldBytes != 0) {
+      std::memcpy(grown, block, oldBytes);
+      std::free(block);
+    }
+  }
+  if (grown == MAP_FAILED) {
+    decoder().allocationFailed = true;
+    return nullptr;
+  }
+  adviseHugePages(grown, newBytes);
+  return grown;
+}
+
+void freeArrayBlock(void* block, std::size_t bytes) {
+  if (bytes >= kMappedBlock) {
+    munmap(block, bytes);
+  } else {
+    std::free(block);
+  }
 }
 
 bool memoryRanShort() { return decoder().allocationFailed; }
