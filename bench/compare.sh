@@ -12,6 +12,9 @@ cmake --preset bench -S "$root" >/dev/null
 cmake --build --preset bench >/dev/null
 wendrel="$root/build-bench/wendrel"
 mime="$root/build-bench/wendrel-mime"
+json="$root/build-bench/wendrel-json"
+model="$root/build-bench/bench/decode_model"
+corpus="${WENDREL_CORPUS:-$root/../shared/corpus}"
 empty="$root/build-bench/bench/empty_program"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wendrel-bench-XXXXXX")
@@ -33,6 +36,16 @@ median_prepared() {
   local runs=$1 prepare=$2; shift 2
   hyperfine -N --style none --warmup 1 --runs "$runs" --prepare "$prepare" --export-json t.json "$@" >/dev/null 2>&1
   grep -o "\"${FIELD:-median}\": *[0-9.e+-]*" t.json | head -1 | sed 's/.*: *//'
+}
+# mean CPU time (user plus system) of one command
+cpu() {
+  local runs=$1; shift
+  hyperfine -N --style none --warmup 2 --runs "$runs" --export-json t.json "$@" >/dev/null 2>&1
+  awk -F': *' '/"user"/ { u = $2 + 0 } /"system"/ { s = $2 + 0 } END { printf "%.6f", u + s }' t.json
+}
+# the median of three runs of decode_model's streams a second
+rate() {
+  for _ in 1 2 3; do "$model" "$@" | cut -d' ' -f1; done | sort -n | sed -n 2p
 }
 ms() { awk -v t="$1" 'BEGIN { printf "%.1f ms", t * 1000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -87,6 +100,24 @@ rm -rf many
 mime_peak_bare=$(mime_peak mime-bare.tnef)
 mime_peak_wrapped=$(mime_peak mime-wrapped.eml)
 rm -f out.eml
+# The library: the model of a stream against wendrel's own account of it,
+# and two threads decoding against one (the real streams when they are
+# there, else the generated small ones).
+model_records=$(cpu 9 "$model records.tnef")
+verbose_records=$(cpu 9 "sh -c '$wendrel -v records.tnef > /dev/null'")
+model_props=$(cpu 9 "$model props-1m.tnef")
+verbose_props=$(cpu 9 "sh -c '$wendrel -v props-1m.tnef > /dev/null'")
+if ls "$corpus"/*.tnef >/dev/null 2>&1; then
+  streams=("$corpus"/*.tnef)
+else
+  streams=(small.tnef messages-1k.tnef appointments-1k.tnef contacts-10k.tnef)
+fi
+one_thread=$(rate --threads 1 --rounds 2000 "${streams[@]}")
+two_threads=$(rate --threads 2 --rounds 2000 "${streams[@]}")
+if [ -x "$json" ]; then
+  json_time=$(median 5 "sh -c '$json mime-bare.tnef > /dev/null'")
+  sha_time=$(median 5 "sha256sum payload.bin")
+fi
 props_100k=$(median 9 "$wendrel -v props-100k.tnef")
 props_1m=$(median 9 "$wendrel -v props-1m.tnef")
 props_cat=$(median 9 "cat props.out")
@@ -138,6 +169,12 @@ r=$(ratio "$mime_wrapped" "$base64_time"); row "wendrel-mime, the same in a mess
 r=$(ratio "$many_one" "$many_each"); row "wendrel-mime, 10,000 small messages, one process / one each (<= 0.2)" "$(ms "$many_one")" "each $(ms "$many_each")" "$r" "$(verdict "$r" 0.2 max)"
 row "wendrel-mime peak memory / input, bare (<= 3)" "$mime_peak_bare" "" "" "$(verdict "$mime_peak_bare" 3 max)"
 row "wendrel-mime peak memory / input, in a message (<= 3)" "$mime_peak_wrapped" "" "" "$(verdict "$mime_peak_wrapped" 3 max)"
+r=$(ratio "$model_records" "$verbose_records"); row "model of 1,000,000 records / wendrel -v, CPU (<= 1.5)" "$(ms "$model_records")" "-v $(ms "$verbose_records")" "$r" "$(verdict "$r" 1.5 max)"
+r=$(ratio "$model_props" "$verbose_props"); row "model of 1M named Unicode properties / wendrel -v, CPU (<= 1.5)" "$(ms "$model_props")" "-v $(ms "$verbose_props")" "$r" "$(verdict "$r" 1.5 max)"
+r=$(ratio "$two_threads" "$one_thread"); row "library, streams a second, two threads / one (>= 1.8)" "$two_threads/s" "one $one_thread/s" "$r" "$(verdict "$r" 1.8 min)"
+if [ -x "$json" ]; then
+  r=$(ratio "$json_time" "$sha_time"); row "wendrel-json, 64 MiB attachment / sha256sum (<= 1.5)" "$(ms "$json_time")" "sha256sum $(ms "$sha_time")" "$r" "$(verdict "$r" 1.5 max)"
+fi
 echo
 echo "Micro-benchmarks:"
 "$root/build-bench/bench/micro_bench" --benchmark_min_time=0.2 2>/dev/null | sed -n '/^Benchmark/,$p'
