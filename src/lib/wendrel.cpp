@@ -123,6 +123,8 @@ char* ownedText(const PropertyValue& value) {
   return buffer.data;
 }
 
+bool isClassAttribute(std::uint32_t id) { return id == attMessageClass || id == attOriginalMessageClass; }
+
 ByteView valueOf(const ModelAttribute& attribute) {
   return attribute.record.sub(kRecordValueOffset, attribute.record.dword(5));
 }
@@ -673,8 +675,7 @@ wendrel_status wendrel_attribute_string(const wendrel_attribute* attribute, wend
   if (attribute == nullptr) return WENDREL_ERROR_ARGUMENT;
   std::uint16_t type = attributeType(wendrel_attribute_id(attribute));
   // The message class is text whatever its type code says (it carries atpWord).
-  if (type != atpString && type != atpText && wendrel_attribute_id(attribute) != attMessageClass &&
-      wendrel_attribute_id(attribute) != attOriginalMessageClass) {
+  if (type != atpString && type != atpText && !isClassAttribute(wendrel_attribute_id(attribute))) {
     return WENDREL_ERROR_TYPE;
   }
   const ModelAttribute& a = attributeOf(attribute);
@@ -691,6 +692,8 @@ wendrel_status wendrel_attribute_date(const wendrel_attribute* attribute, wendre
 
 wendrel_status wendrel_attribute_integer(const wendrel_attribute* attribute, int64_t* value) {
   if (attribute == nullptr || value == nullptr) return WENDREL_ERROR_ARGUMENT;
+  // The message classes are text, whatever their type code says.
+  if (isClassAttribute(wendrel_attribute_id(attribute))) return WENDREL_ERROR_TYPE;
   ByteView bytes = valueOf(attributeOf(attribute));
   switch (attributeType(wendrel_attribute_id(attribute))) {
     case atpByte:

@@ -765,9 +765,9 @@ ByteView storedHtml(const PropertyValue* html) {
 }
 
 const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView html) {
-  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
-  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
-    if (const codepage::CodePage* page = codepage::openCodePage(static_cast<std::uint32_t>(*cpid))) return page;
+  std::int64_t cpid = integerValue(message.find(Prop::internetCodePage)).value_or(0);
+  if (cpid > 0 && cpid <= INT32_MAX) {
+    if (const codepage::CodePage* page = codepage::openCodePage(static_cast<std::uint32_t>(cpid))) return page;
   }
   char name[40];
   std::string_view declared = codepage::declaredCharset(html, name);
@@ -775,9 +775,10 @@ const codepage::CodePage* htmlCodePage(const MessageRecord& message, ByteView ht
 }
 
 std::string_view htmlCharsetName(const MessageRecord& message, ByteView html, char (&buffer)[40]) {
-  std::optional<std::int64_t> cpid = integerValue(message.find(Prop::internetCodePage));
-  if (cpid && *cpid > 0 && *cpid <= INT32_MAX) {
-    std::string_view name = codepage::ianaName(static_cast<std::uint32_t>(*cpid));
+  // (value_or: g++ 12 at -O3 reads the value before asking whether there is one.)
+  std::int64_t cpid = integerValue(message.find(Prop::internetCodePage)).value_or(0);
+  if (cpid > 0 && cpid <= INT32_MAX) {
+    std::string_view name = codepage::ianaName(static_cast<std::uint32_t>(cpid));
     if (!name.empty()) return name;
   }
   std::string_view declared = codepage::declaredCharset(html, buffer);

@@ -91,8 +91,11 @@ void indexValues(MessageRecord& message, PropertyList& list) {
   std::size_t next = 0;
   for (ModelProperty& property : list.properties) {
     if (!hasCountedValues(property)) continue;
-    property.values = list.values + next;
+    std::size_t first = next;
     forEachCountedValue(property, [&](ByteView value) { list.values[next++] = value; });
+    // The walk took exactly the count's values; a property whose values are
+    // not all here gets none, so that no index reads past them.
+    property.values = next - first == property.value().dword(0) ? list.values + first : nullptr;
   }
 }
 
