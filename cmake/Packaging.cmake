@@ -26,8 +26,9 @@ file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/man ${CMAKE_CURRENT_BINARY_DIR}/
 set(_wendrel_lib_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/libwendrel.3.gz)
 set(_wendrel_compressed "man/wendrel.1|${_wendrel_man_gz}" "packaging/changelog|${_wendrel_changelog_gz}"
     "man/libwendrel.3|${_wendrel_lib_man_gz}")
+set(_wendrel_json_man_gz ${CMAKE_CURRENT_BINARY_DIR}/man/wendrel-json.1.gz)
 if(WENDREL_MIME)
-  list(APPEND _wendrel_compressed "man/wendrel-mime.1|${_wendrel_mime_man_gz}")
+  list(APPEND _wendrel_compressed "man/wendrel-mime.1|${_wendrel_mime_man_gz}" "man/wendrel-json.1|${_wendrel_json_man_gz}")
 endif()
 set(_wendrel_compressed_outputs "")
 foreach(_pair IN LISTS _wendrel_compressed)
@@ -53,7 +54,7 @@ install(TARGETS wendrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT we
 install(FILES ${_wendrel_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
 if(WENDREL_MIME)
   install(TARGETS wendrel-mime RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT wendrel)
-  install(FILES ${_wendrel_mime_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
+  install(FILES ${_wendrel_mime_man_gz} ${_wendrel_json_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT wendrel)
 endif()
 # The library: libwendrel.so.1 for programs that use it, and for building
 # them the header, the libwendrel.so link, the pkg-config file and the page.

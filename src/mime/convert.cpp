@@ -6,6 +6,7 @@
 
 #include "base64.h"
 #include "build.h"
+#include "tnef_parts.h"
 #include "wendrel/decoder.h"
 #include "wendrel/formats/utf8.h"
 #include "wendrel/mime.h"
@@ -15,12 +16,6 @@
 namespace wendrel::mime {
 
 namespace {
-
-constexpr std::uint8_t kSignature[4] = {0x78, 0x9F, 0x3E, 0x22};
-
-bool startsWithSignature(const std::uint8_t* data, std::size_t size) {
-  return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
-}
 
 // A decoded TNEF stream: its record, and its bytes as the GMime stream the
 // parts made from it take ranges of (owning them or not); both go with it.
@@ -70,65 +65,9 @@ std::string partName(GMimeObject* part) {
   return name;
 }
 
-bool isTnefType(GMimeObject* part) {
-  GMimeContentType* type = g_mime_object_get_content_type(part);
-  return type != nullptr && (g_mime_content_type_is_type(type, "application", "ms-tnef") ||
-                             g_mime_content_type_is_type(type, "application", "vnd.ms-tnef"));
-}
-
 // A TNEF part that an earlier run kept as it stood beside what it gave: its
 // conversion is already in the message.
 bool keptByEarlierRun(GMimeObject* part) { return g_mime_object_get_header(part, kKeptHeader) != nullptr; }
-
-// A leaf part's content, its transfer encoding undone (base64, which large
-// parts come in, by a loop of our own).
-GByteArray* decodedContent(GMimePart* part) {
-  GMimeDataWrapper* content = g_mime_part_get_content(part);
-  if (content == nullptr) return nullptr;
-  if (g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64) {
-    GMimeStream* encoded = g_mime_data_wrapper_get_stream(content);
-    gint64 length = g_mime_stream_length(encoded);
-    GByteArray* bytes = g_byte_array_sized_new(length > 0 && length / 4 * 3 < G_MAXUINT ? static_cast<guint>(length / 4 * 3 + 3) : 0);
-    decodeBase64(encoded, bytes);
-    return bytes;
-  }
-  GMimeStream* memory = g_mime_stream_mem_new();
-  g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(memory), FALSE);
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
-  bool written = g_mime_data_wrapper_write_to_stream(content, memory) >= 0;
-  g_object_unref(memory);
-  if (!written) {
-    g_byte_array_unref(bytes);
-    return nullptr;
-  }
-  return bytes;
-}
-
-// Whether a part's content starts with the TNEF signature, from its first
-// bytes only when its encoding allows (most parts are not TNEF, and some are
-// large).
-bool startsLikeTnef(GMimePart* part) {
-  GMimeDataWrapper* content = g_mime_part_get_content(part);
-  if (content == nullptr) return false;
-  GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
-  bool plain = encoding == GMIME_CONTENT_ENCODING_DEFAULT || encoding == GMIME_CONTENT_ENCODING_7BIT ||
-               encoding == GMIME_CONTENT_ENCODING_8BIT || encoding == GMIME_CONTENT_ENCODING_BINARY;
-  if (!plain && encoding != GMIME_CONTENT_ENCODING_BASE64) return true;  // decoded whole to tell
-  char head[256];
-  GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
-  g_mime_stream_reset(raw);
-  ssize_t count = g_mime_stream_read(raw, head, sizeof head);
-  g_mime_stream_reset(raw);
-  if (count <= 0) return false;
-  if (plain) return startsWithSignature(reinterpret_cast<const std::uint8_t*>(head), static_cast<std::size_t>(count));
-  GMimeStream* text = g_mime_stream_mem_new_with_buffer(head, static_cast<std::size_t>(count));
-  GByteArray* bytes = g_byte_array_new();
-  decodeBase64(text, bytes);
-  bool tnef = startsWithSignature(bytes->data, bytes->len);
-  g_byte_array_unref(bytes);
-  g_object_unref(text);
-  return tnef;
-}
 
 // The boundary a multipart parsed from the input gives its parts, when its
 // header names one.
@@ -416,30 +355,6 @@ bool convertInput(GByteArray* input, GMimeStream* output, Report& report, const 
   }
   g_object_unref(message);
   return written;
-}
-
-std::string printable(std::string_view text) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t length = utf8::characterLength(text, at);
-    auto byte = static_cast<std::uint8_t>(text[at]);
-    bool control = byte < 0x20 || byte == 0x7F || (length == 2 && byte == 0xC2 && static_cast<std::uint8_t>(text[at + 1]) < 0xA0);
-    if (length != 0 && !control) {
-      result.append(text.substr(at, length));
-      at += length;
-      continue;
-    }
-    // Each byte of it: a control character's, or one that starts none.
-    for (std::size_t end = at + (length != 0 ? length : 1); at < end; ++at) {
-      auto b = static_cast<std::uint8_t>(text[at]);
-      result += "\\x";
-      result += kDigits[b >> 4];
-      result += kDigits[b & 15];
-    }
-  }
-  return result;
 }
 
 }  // namespace wendrel::mime
