@@ -22,7 +22,7 @@ inline void discardStandardOutput() {
 // hands a full buffer to stdio in the middle of a line then runs as well.
 inline void startOutputNearlyFull(std::size_t size) {
   out::flush();
-  out::state().used = out::state().capacity - size % 4096;
+  out::state().next = out::state().end - size % 4096;
 }
 
 inline void decodeOne(const std::uint8_t* data, std::size_t size) {

@@ -31,9 +31,12 @@ using ErrorSink = void (*)(std::string_view line, void* context);
 inline constexpr std::size_t kDroppedBufferSize = 4096;
 
 struct Output {
-  char* buffer = nullptr;       // capacity bytes
-  std::size_t capacity = 0;
-  std::size_t used = 0;
+  // The buffer is [buffer, end); what is written so far ends at next. (Two
+  // pointers: printing a field then costs a compare and a copy, as it did
+  // with a buffer of its own.)
+  char* buffer = nullptr;
+  char* next = nullptr;
+  char* end = nullptr;
   int firstError = 0;           // errno of the first failed hand-over to stdio
   std::FILE* target = nullptr;  // standard output unless set
   bool discarding = false;
@@ -71,15 +74,12 @@ inline constexpr std::array<char, 512> kHexPairs = detail::makeDigitPairs();
 // write them.
 inline char* reserve(std::size_t n) {
   Output& o = state();
-  if (o.capacity - o.used < n) detail::drain(o);
-  return o.buffer + o.used;
+  if (static_cast<std::size_t>(o.end - o.next) < n) detail::drain(o);
+  return o.next;
 }
-inline std::size_t room() { return state().capacity - state().used; }
+inline std::size_t room() { return static_cast<std::size_t>(state().end - state().next); }
 // Marks the bytes up to end (inside the reserved room) as written.
-inline void commit(char* end) {
-  Output& o = state();
-  o.used = static_cast<std::size_t>(end - o.buffer);
-}
+inline void commit(char* end) { state().next = end; }
 
 namespace detail {
 // Copies n bytes with at most two overlapping moves when n <= 32, inline: most
@@ -106,9 +106,10 @@ inline void copyText(char* d, const char* s, std::size_t n) {
 
 inline void text(std::string_view s) {
   Output& o = state();
-  if (s.size() <= o.capacity - o.used) [[likely]] {
-    detail::copyText(o.buffer + o.used, s.data(), s.size());
-    o.used += s.size();
+  char* at = o.next;
+  if (s.size() <= static_cast<std::size_t>(o.end - at)) [[likely]] {
+    detail::copyText(at, s.data(), s.size());
+    o.next = at + s.size();
   } else {
     detail::longText(o, s);
   }

@@ -17,7 +17,8 @@ alignas(64) char programOutput[out::kBufferSize];
 constexpr Decoder programDecoderAtStart() {
   Decoder decoder;
   decoder.output.buffer = programOutput;
-  decoder.output.capacity = out::kBufferSize;
+  decoder.output.next = programOutput;
+  decoder.output.end = programOutput + out::kBufferSize;
   return decoder;
 }
 constinit Decoder programDecoder = programDecoderAtStart();

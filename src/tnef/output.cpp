@@ -15,25 +15,26 @@ std::FILE* destination(const Output& o) { return o.target != nullptr ? o.target 
 namespace detail {
 
 void drain(Output& o) {
-  if (o.used != 0 && o.firstError == 0 && !o.discarding) {
-    if (std::fwrite(o.buffer, 1, o.used, destination(o)) != o.used) o.firstError = errno != 0 ? errno : EIO;
+  auto used = static_cast<std::size_t>(o.next - o.buffer);
+  if (used != 0 && o.firstError == 0 && !o.discarding) {
+    if (std::fwrite(o.buffer, 1, used, destination(o)) != used) o.firstError = errno != 0 ? errno : EIO;
   }
   // After a failure the rest is dropped: the run goes on and reports it once at the end.
-  o.used = 0;
+  o.next = o.buffer;
 }
 
 void copyLong(char* d, const char* s, std::size_t n) { std::memcpy(d, s, n); }
 
 void longText(Output& o, std::string_view s) {
-  while (s.size() > o.capacity - o.used) {
-    std::size_t room = o.capacity - o.used;
-    std::memcpy(o.buffer + o.used, s.data(), room);
-    o.used = o.capacity;
+  while (s.size() > static_cast<std::size_t>(o.end - o.next)) {
+    auto room = static_cast<std::size_t>(o.end - o.next);
+    std::memcpy(o.next, s.data(), room);
+    o.next = o.end;
     drain(o);
     s.remove_prefix(room);
   }
-  std::memcpy(o.buffer + o.used, s.data(), s.size());
-  o.used += s.size();
+  std::memcpy(o.next, s.data(), s.size());
+  o.next += s.size();
 }
 
 }  // namespace detail
@@ -41,7 +42,8 @@ void longText(Output& o, std::string_view s) {
 void useBuffer(Output& o, char* buffer, std::size_t capacity) {
   o = Output{};
   o.buffer = buffer;
-  o.capacity = capacity;
+  o.next = buffer;
+  o.end = buffer + capacity;
 }
 
 void setTarget(std::FILE* file) {
@@ -50,7 +52,7 @@ void setTarget(std::FILE* file) {
 }
 
 void discard() {
-  state().used = 0;
+  state().next = state().buffer;
   state().discarding = true;
 }
 

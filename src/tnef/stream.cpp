@@ -194,7 +194,7 @@ std::int64_t handleAttribute(ByteView record) {
   AttributeRecord parsed = readRecord(record);
   if (decoder().verbose) printRecordHeader(parsed);
   dispatchAttribute(parsed.attributeId, parsed.value);
-  modelKeepAttribute(record);
+  if (decoder().keepModel) modelKeepAttribute(record);
   return std::int64_t{parsed.length} + static_cast<std::int64_t>(kRecordOverhead);
 }
 
