@@ -360,6 +360,43 @@ void writeHeader(Card& card, std::string_view version) {
   card.lines.end();
 }
 
+// Bytes that `plain` rejects, percent-encoded (RFC 3986).
+template <typename Plain>
+void writePercentEncoded(ContentLines& lines, std::string_view text, Plain plain) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  while (!text.empty()) {
+    std::size_t run = 0;
+    while (run < text.size() && plain(text[run])) ++run;
+    if (run != 0) {
+      lines.raw({text.data(), run});
+    } else {
+      auto byte = static_cast<std::uint8_t>(text[0]);
+      char escaped[3] = {'%', kDigits[byte >> 4], kDigits[byte & 15]};
+      lines.raw({escaped, 3});
+      run = 1;
+    }
+    text.remove_prefix(run);
+  }
+}
+
+// A home page as the URI it names: a space or a control (a line break
+// would end the content line) cannot stand in one.
+void writeUri(ContentLines& lines, std::string_view uri) {
+  writePercentEncoded(lines, uri, [](char c) {
+    auto byte = static_cast<std::uint8_t>(c);
+    return byte > ' ' && byte != 0x7F;
+  });
+}
+
+// mailto: with what a URI cannot hold percent-encoded (RFC 6068, RFC 3986).
+void writeMailto(ContentLines& lines, std::string_view address) {
+  lines.raw("mailto:");
+  writePercentEncoded(lines, address, [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("-._~!$&'*+=@").find(c) != std::string_view::npos;
+  });
+}
+
 void writeContactCard(Card& card) {
   writeHeader(card, "3.0");
   writeNames(card);
@@ -372,7 +409,7 @@ void writeContactCard(Card& card) {
     if (blank(*url)) continue;
     card.lines.begin("URL");
     card.lines.parameter("TYPE", type);
-    card.lines.raw(trimBlanks(url->view()));
+    writeUri(card.lines, trimBlanks(url->view()));
     card.lines.end();
   }
   dateLine(card, "BDAY", Prop::birthdayLocal, Prop::birthday);
@@ -396,29 +433,6 @@ void writeContactCard(Card& card) {
 }
 
 // ---- Distribution lists ----
-
-// mailto: with what a URI cannot hold percent-encoded (RFC 6068, RFC 3986).
-void writeMailto(ContentLines& lines, std::string_view address) {
-  lines.raw("mailto:");
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  auto plain = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           std::string_view("-._~!$&'*+=@").find(c) != std::string_view::npos;
-  };
-  while (!address.empty()) {
-    std::size_t run = 0;
-    while (run < address.size() && plain(address[run])) ++run;
-    if (run != 0) {
-      lines.raw({address.data(), run});
-    } else {
-      auto byte = static_cast<std::uint8_t>(address[0]);
-      char escaped[3] = {'%', kDigits[byte >> 4], kDigits[byte & 15]};
-      lines.raw({escaped, 3});
-      run = 1;
-    }
-    address.remove_prefix(run);
-  }
-}
 
 struct Members {
   Card* card;
