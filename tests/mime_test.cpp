@@ -1250,6 +1250,16 @@ TEST(MimeKinds, SignedAndEncryptedMailStaysSo) {
     EXPECT_EQ(parsed.ofType("application/x-pkcs7-signature").size() + parsed.ofType("application/pkcs7-signature").size(), 1u);
   }
   EXPECT_TRUE(onlyLineEnd(outputs.back(), false));
+  // A NUL in its header could not be written as it stands: the entity stays an attachment.
+  std::string withNul = readFile(dir / "signed.eml");
+  withNul.insert(withNul.find("multipart/signed;") + 17, 1, '\0');
+  for (const std::string& output : convertBothWays(smimeStream("IPM.Note.SMIME.MultipartSigned", withNul, ""), "NUL")) {
+    Parsed parsed = parse(output);
+    EXPECT_TRUE(parsed.ofType("multipart/signed").empty()) << output;
+    std::vector<const Leaf*> kept = parsed.ofType("application/pkcs7-mime");
+    ASSERT_EQ(kept.size(), 1u) << output;
+    EXPECT_EQ(kept[0]->content, withNul);
+  }
   // The encrypted data is the message's body, and decrypts.
   Bytes encrypted = smimeStream("IPM.Note.SMIME", readFile(dir / "encrypted.der"), "application/pkcs7-mime");
   outputs = convertBothWays(encrypted, "encrypted");

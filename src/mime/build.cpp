@@ -660,7 +660,9 @@ GMimeObject* Builder::secureEntity(const MessageRecord& record) {
   const MessagePart& part = record.parts[0];
   if (clearSigned) {
     Entity entity = splitEntity(part.bytes);
-    if (!entity.found) return nullptr;
+    // Header values go to GMime as C strings: one holding a NUL could not be
+    // written as it stands, so such an entity stays an attachment.
+    if (!entity.found || entity.header.find('\0') != std::string_view::npos) return nullptr;
     GMimePart* signedEntity = newEntityPart(entity, range(part.bytes.sub(entity.bodyOffset)));
     GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(signedEntity));
     if (type != nullptr && g_mime_content_type_is_type(type, "multipart", "signed")) return GMIME_OBJECT(signedEntity);
