@@ -20,48 +20,8 @@ namespace wendrel::json {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-void writeAll(int descriptor, const char* text, std::size_t size) {
-  while (size != 0) {
-    ssize_t written = write(descriptor, text, size);
-    if (written <= 0) return;
-    text += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
-// A line on standard error that needs no memory: each control byte of
-// detail (which may come from GLib, quoting the input) as \xHH.
-void reportWithoutMemory(const char* what, const char* detail) {
-  char line[512];
-  std::size_t used = 0;
-  auto put = [&](const char* text, bool escape) {
-    for (; text != nullptr && *text != '\0' && used + 5 < sizeof line; ++text) {
-      auto byte = static_cast<unsigned char>(*text);
-      if (escape && (byte < 0x20 || byte == 0x7F)) {
-        line[used++] = '\\';
-        line[used++] = 'x';
-        line[used++] = kHexDigits[byte >> 4];
-        line[used++] = kHexDigits[byte & 15];
-      } else {
-        line[used++] = *text;
-      }
-    }
-  };
-  put(kProgram, false);
-  put(": ", false);
-  put(what, false);
-  if (detail != nullptr) {
-    put(": ", false);
-    put(detail, true);
-  }
-  line[used++] = '\n';
-  writeAll(STDERR_FILENO, line, used);
-}
-
 [[noreturn]] void endWithTemporaryFailure(const char* what, const char* detail = nullptr) {
-  reportWithoutMemory(what, detail);
+  mime::reportWithoutMemory(kProgram, what, detail);
   _exit(kTemporaryFailure);
 }
 
@@ -71,18 +31,7 @@ void onGlibMessage(const gchar* domain, GLogLevelFlags level, const gchar* messa
     endWithTemporaryFailure("out of memory");
   }
   if (fatal) endWithTemporaryFailure(domain != nullptr ? domain : "GLib", message);
-  reportWithoutMemory(domain != nullptr ? domain : "GLib", message);
-}
-
-// What a failure to open or read the input means to a mail system: it is
-// not there or not readable (66), or a later try may get past it (75).
-int statusOf(int error) {
-  switch (error) {
-    case ENOENT: case ENOTDIR: case EACCES: case EPERM: case ELOOP: case ENAMETOOLONG: case EISDIR: case ENXIO:
-    case ENODEV:
-      return kNoInput;
-    default: return kTemporaryFailure;
-  }
+  mime::reportWithoutMemory(kProgram, domain != nullptr ? domain : "GLib", message);
 }
 
 // Room for the input: a regular file's size and one byte more (to see its
@@ -147,12 +96,12 @@ void guardAgainstFatalFailures() {
 Input readInput(const char* path) {
   bool standardInput = std::strcmp(path, "-") == 0;
   int descriptor = standardInput ? STDIN_FILENO : ::open(path, O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return {nullptr, statusOf(errno), errno};
+  if (descriptor < 0) return {nullptr, mime::inputFailureStatus(errno), errno};
   int error = 0;
   GBytes* bytes = mappedFile(descriptor);
   if (bytes == nullptr) bytes = readWhole(descriptor, error);
   if (!standardInput) close(descriptor);
-  if (bytes == nullptr) return {nullptr, statusOf(error), error};
+  if (bytes == nullptr) return {nullptr, mime::inputFailureStatus(error), error};
   return {bytes, kWritten, 0};
 }
 

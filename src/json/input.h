@@ -9,16 +9,15 @@
 #include <string_view>
 
 #include "wendrel/mime.h"
+#include "last_resort.h"
 
 namespace wendrel::json {
 
-// sysexits.h, as wendrel-mime has them: an MTA defers a message on 75 and
-// bounces it on anything else but 0, so every failure a later try may get
-// past is 75.
-inline constexpr int kWritten = 0;
-inline constexpr int kUsage = 64;             // EX_USAGE
-inline constexpr int kNoInput = 66;           // EX_NOINPUT
-inline constexpr int kTemporaryFailure = 75;  // EX_TEMPFAIL
+// The exit statuses are wendrel-mime's.
+using mime::kNoInput;
+using mime::kTemporaryFailure;
+using mime::kUsage;
+using mime::kWritten;
 
 inline constexpr const char* kProgram = "wendrel-json";
 

@@ -29,46 +29,8 @@ namespace {
 // The temporary file being written, for the last resort to remove.
 char pendingTemporary[PATH_MAX + 16];
 
-void writeAll(int descriptor, const char* text, std::size_t size) {
-  while (size != 0) {
-    ssize_t written = write(descriptor, text, size);
-    if (written <= 0) return;
-    text += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
-// A line on standard error with no memory to spare: each control byte of
-// what goes into it is written as \xHH.
-void reportWithoutMemory(const char* what, const char* detail) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  char line[512];
-  std::size_t used = 0;
-  auto put = [&](const char* text, bool escape) {
-    for (; text != nullptr && *text != '\0' && used + 5 < sizeof line; ++text) {
-      auto byte = static_cast<unsigned char>(*text);
-      if (escape && (byte < 0x20 || byte == 0x7F)) {
-        line[used++] = '\\';
-        line[used++] = 'x';
-        line[used++] = kDigits[byte >> 4];
-        line[used++] = kDigits[byte & 15];
-      } else {
-        line[used++] = *text;
-      }
-    }
-  };
-  put("wendrel-mime: ", false);
-  put(what, false);
-  if (detail != nullptr) {
-    put(": ", false);
-    put(detail, true);
-  }
-  line[used++] = '\n';
-  writeAll(STDERR_FILENO, line, used);
-}
-
 [[noreturn]] void endWithTemporaryFailure(const char* what, const char* detail = nullptr) {
-  reportWithoutMemory(what, detail);
+  reportWithoutMemory("wendrel-mime", what, detail);
   if (pendingTemporary[0] != '\0') unlink(pendingTemporary);
   _exit(kTemporaryFailure);
 }
@@ -85,7 +47,7 @@ void onGlibMessage(const gchar* domain, GLogLevelFlags level, const gchar* messa
     std::strncpy(what, domain, sizeof what - 1);
     what[sizeof what - 1] = '\0';
   }
-  reportWithoutMemory(what, message);
+  reportWithoutMemory("wendrel-mime", what, message);
 }
 
 }  // namespace
@@ -101,21 +63,9 @@ void guardAgainstFatalFailures() {
 
 namespace {
 
-// What a failure to open or read an input means to a mail system: the
-// input is not there or not readable (66), or something a later try may get
-// past (75).
-int statusOf(int error) {
-  switch (error) {
-    case ENOENT: case ENOTDIR: case EACCES: case EPERM: case ELOOP: case ENAMETOOLONG: case EISDIR: case ENXIO:
-    case ENODEV:
-      return kNoInput;
-    default: return kTemporaryFailure;
-  }
-}
-
 Input failedInput(int error, GByteArray* partial = nullptr) {
   if (partial != nullptr) g_byte_array_unref(partial);
-  return {nullptr, statusOf(error), error};
+  return {nullptr, inputFailureStatus(error), error};
 }
 
 }  // namespace

@@ -7,14 +7,9 @@
 
 #include <string>
 
-namespace wendrel::mime {
+#include "last_resort.h"
 
-// sysexits.h: an MTA defers a message on 75 and bounces it on anything else
-// but 0, so every failure a later try may get past is 75.
-inline constexpr int kWritten = 0;
-inline constexpr int kUsage = 64;             // EX_USAGE
-inline constexpr int kNoInput = 66;           // EX_NOINPUT
-inline constexpr int kTemporaryFailure = 75;  // EX_TEMPFAIL
+namespace wendrel::mime {
 
 // The outcome of several conversions: 75 over 66 over 0.
 int worseOutcome(int a, int b);
